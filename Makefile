@@ -1,0 +1,45 @@
+# Front door for building, testing and running Quillon. Every target installs what is
+# missing first (scripts/install-deps), so each works on a fresh Debian machine.
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+WERROR ?= ON
+CMAKE_FLAGS ?=
+CTEST_FLAGS ?=
+
+.PHONY: all deps build test test-asan test-tsan demo info screenshots bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DQUILLON_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_FLAGS)
+
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQUILLON_ASAN=ON $(CMAKE_FLAGS)"
+
+# The threaded parts (link, core, command line, wizard) under ThreadSanitizer.
+test-tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DQUILLON_TSAN=ON $(CMAKE_FLAGS)" \
+	    CTEST_FLAGS="-L tsan $(CTEST_FLAGS)"
+
+# The main job: the wizard against the simulated device (the command-line front end where
+# there is no display).
+demo: build
+	scripts/demo $(BUILD)
+
+info: build
+	$(BUILD)/cli/quillon-cli info
+
+bench: build
+	scripts/run-bench $(BUILD)
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz
