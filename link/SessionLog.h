@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+namespace quillon {
+
+// An append-only session log: each Open adds a header with the local time, then every
+// appended chunk is written unchanged. The file is created when missing, never truncated,
+// and held exclusively while open. A path that cannot be opened, is in use or is not a
+// regular file (a FIFO, a device) leaves the log closed; write failures are ignored.
+//
+// Threads: not synchronised; the owner guards it (the link appends under its receive lock).
+class SessionLog {
+public:
+    SessionLog() = default;
+    ~SessionLog();
+    SessionLog(const SessionLog&) = delete;
+    SessionLog& operator=(const SessionLog&) = delete;
+
+    bool Open(const std::string& path);
+    void Append(const void* data, std::size_t size);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // The header for a session started at the given local time.
+    static std::string FormatHeader(const std::tm& localTime);
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace quillon

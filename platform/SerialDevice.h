@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/SerialTypes.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace quillon {
+
+// One open serial device on termios: exclusive open, line settings, queues, break, modem
+// lines, line-error counts and an event wait that a second thread can interrupt.
+//
+// Results are 0 or an errno value; the link layer turns them into status codes.
+//
+// Threads: the owner opens, configures, writes and closes; one event thread may at the
+// same time run WaitEvent, BytesWaiting, Read and TakeLineErrors. Wake may be called from
+// any thread. Close must not run while another thread is inside a call (the link stops its
+// event thread first).
+class SerialDevice {
+public:
+    static constexpr int kInfinite = -1;
+
+    SerialDevice();
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Opens path read/write, non-blocking, without becoming the controlling terminal, takes
+    // it exclusively (TIOCEXCL and an advisory lock, as root ignores TIOCEXCL) and puts the
+    // line into raw 8-bit mode keeping its speed. Fails with ENOTTY for a non-terminal,
+    // EBUSY when another holder has the port. On failure nothing stays open.
+    int Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_.load(std::memory_order_acquire) >= 0; }
+    int Fd() const { return fd_.load(std::memory_order_acquire); }
+
+    int GetState(DCB& dcb) const;
+    int SetState(const DCB& dcb);
+
+    int BytesWaiting(std::uint32_t& count) const; // received, not yet read
+    int BytesUnsent(std::uint32_t& count) const;  // written, not yet sent
+    int Purge(bool receive, bool transmit);
+    int SetBreak(bool on);
+    // Modem status bits (MS_*). A device without modem lines reports 0 and succeeds.
+    int ModemStatus(std::uint32_t& bits) const;
+    // Line errors (CE_*) seen since the previous call: counter deltas where the driver keeps
+    // counters, CE_IOE once after a hang-up.
+    std::uint32_t TakeLineErrors();
+
+    // Reads what is waiting, at most size bytes, without blocking. got = 0 with result 0
+    // means nothing was waiting. A hang-up gives EIO.
+    int Read(void* buffer, std::size_t size, std::size_t& got);
+    // Writes what the driver takes now, without blocking; put may be less than size.
+    int Write(const void* data, std::size_t size, std::size_t& put);
+    // Wait for the line to become readable or writable: 0, ETIMEDOUT, or EIO on hang-up.
+    int WaitReadable(int timeoutMs);
+    int WaitWritable(int timeoutMs);
+
+    // Waits until one of the events in mask happens, the timeout passes (ETIMEDOUT) or Wake
+    // is called (result 0 with events 0). Reports EV_RXCHAR while received bytes wait and
+    // were not yet reported or the queue changed since, EV_BREAK and EV_ERR from the
+    // driver's counters, and EV_ERR once on a hang-up; after a hang-up it only sleeps until
+    // woken, so a caller in a loop never spins.
+    int WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& events);
+    // Makes a current or the next WaitEvent return at once.
+    void Wake();
+
+    bool HungUp() const { return hungUp_.load(std::memory_order_acquire); }
+
+private:
+    int ApplyModemControl(const DCB& dcb);
+    std::uint32_t PollCounters();
+    void NoteHangUp();
+
+    std::atomic<int> fd_{-1};
+    int wakeFd_ = -1;
+    std::atomic<bool> hungUp_{false};
+    std::atomic<bool> hangUpReported_{false};
+    // Changes whenever bytes leave the driver queue (read or purge), so that the event wait
+    // can tell bytes it has already reported from new ones.
+    std::atomic<std::uint64_t> queueGeneration_{0};
+    std::uint64_t reportedGeneration_ = 0; // event thread only
+    std::uint32_t reportedQueue_ = 0;      // event thread only
+
+    // Fields termios cannot hold, and the line-error bookkeeping.
+    mutable std::mutex stateMutex_;
+    DCB shadow_;
+    bool haveCounters_ = false;
+    std::uint32_t pendingErrors_ = 0;
+    std::uint32_t pendingBreaks_ = 0;
+    struct Counts {
+        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+    } counts_;
+};
+
+} // namespace quillon
