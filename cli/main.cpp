@@ -1,0 +1,20 @@
+// quillon-cli: the command-line front end.
+
+#include "cli/CCommandLine.h"
+#include "cli/CInfoCommand.h"
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::string program = "quillon-cli";
+    quillon::CCommandLine commandLine(program);
+    commandLine.AddCommand(std::make_unique<quillon::CInfoCommand>(program));
+
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const int status = commandLine.Run(args, std::cout, std::cerr);
+    std::cout.flush();
+    return status;
+}
