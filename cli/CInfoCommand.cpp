@@ -282,7 +282,7 @@ void CInfoCommand::DescribeUtility(CEncImageFile& utility, bool indexed, std::os
 
     Table modules("    ", {false, false, false, true, true, true, false, false});
     modules.Add({"Name", "Version", "Build stamp", "TIME (ms)", "Records", "Blocks", "Bootloader",
-                 "Minimum"});
+                 "Minimum version"});
     int moduleCount = 0;
     VersionDescriptor module;
     for (int m = utility.FindModuleDescriptor(0, module); m >= 0;
