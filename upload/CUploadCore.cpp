@@ -1,0 +1,657 @@
+#include "upload/CUploadCore.h"
+
+#include "package/PackageDescription.h"
+#include "upload/BoardMatching.h"
+#include "upload/CStartupWatcher.h"
+#include "upload/DeviceIdentification.h"
+#include "upload/UploadTexts.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+
+namespace quillon {
+
+namespace {
+
+// Bit 15 of a reply word: the record was refused (same code) or another one is wanted.
+constexpr std::uint16_t kReplyRefused = 0x8000;
+
+constexpr int kSendsPerRecord = 8;
+constexpr int kAttemptsPerModuleRecord = 3;
+constexpr std::uint32_t kBreakMs = 10;
+constexpr std::uint32_t kReplyPauseMs = 30;
+constexpr std::uint32_t kReplyWordTimeoutMs = 1000;
+constexpr std::uint32_t kInfoReplyTimeoutMs = 5000;
+constexpr std::uint32_t kKeepAlivePauseMs = 500;
+constexpr int kActivationAttemptsAfterSwitch = 20;
+constexpr std::uint32_t kFastBaud = 115200;
+constexpr std::uint32_t kSlowBaud = 19200;
+constexpr std::uint32_t kDefaultStartupByteTimeoutMs = 10000;
+constexpr int kAbortPolls = 4000;
+
+// A reply line or a start-up output longer than any the device sends means the line is
+// carrying noise; without a bound a babbling line would hold the transfer forever.
+constexpr std::size_t kMaxReplyLine = 4096;
+constexpr std::size_t kMaxStartupOutput = 1 << 20;
+
+// The activation blocks are chosen with the classic 15-bit linear congruential generator,
+// seeded from the clock in seconds, so the choice spreads like the device has always seen.
+class BlockChooser {
+public:
+    explicit BlockChooser(std::uint32_t seed) : state_(seed) {}
+    int Next() {
+        state_ = state_ * 214013u + 2531011u;
+        return static_cast<int>((state_ >> 16) & 0x7FFF);
+    }
+
+private:
+    std::uint32_t state_;
+};
+
+} // namespace
+
+CUploadCore::CUploadCore() = default;
+
+CUploadCore::~CUploadCore() {
+    // Whatever still runs must end before the link and the packages it uses go away:
+    // cut its waits short and join it.
+    shutdown_ = true;
+    StopActivation();
+    abortEvent_.Set();
+    link_.InterruptWaits();
+    if (activationThread_.joinable()) {
+        activationThread_.join();
+    }
+    JoinUploadThread();
+}
+
+void CUploadCore::LoadPackages(std::span<const std::uint8_t> utility,
+                               std::span<const std::uint8_t> firmware) {
+    utility_.Attach(utility.data(), utility.size());
+    utility_.BuildIndex();
+    firmware_.Attach(firmware.data(), firmware.size());
+    firmware_.BuildIndex();
+
+    VersionDescriptor description;
+    ReadImageDescription(description);
+    packageFirmware = description;
+    CollectImageTargetTypes(targetTypes);
+    if (targetTypes.empty()) {
+        packageFirmware.SetText(kUnknownText);
+    }
+}
+
+std::string CUploadCore::TitleSuffix() const {
+    std::string lower = packageFirmware.text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!packageFirmware.product.empty() && lower != "unknown") {
+        return packageFirmware.product + " " + packageFirmware.text;
+    }
+    return packageFirmware.text;
+}
+
+void CUploadCore::ReadImageDescription(VersionDescriptor& out) {
+    quillon::ReadImageDescription(firmware_, out);
+}
+
+void CUploadCore::CollectImageTargetTypes(Lines& list) {
+    quillon::CollectImageTargetTypes(firmware_, list);
+}
+
+bool CUploadCore::CollectActivationBlocks() {
+    // Collected afresh on every entry of detection; appending again would only pile up
+    // copies of the same blocks.
+    activationBlocks.clear();
+    RecordHeader header{};
+    for (int n = 0; n < utility_.GetRecordCount(); ++n) {
+        if (!utility_.ReadHeader(n, header) || header.type != kActivationBlock) {
+            continue;
+        }
+        Block block{};
+        // An activation block is exactly one block long; a record of another size is not
+        // one the bootloader would answer, and its bytes must not be half-sent.
+        if (header.blocks != 1 || utility_.ReadPayload(n, block.data(), block.size()) != kOk) {
+            continue;
+        }
+        activationBlocks.push_back(block);
+    }
+    return activationBlocks.empty();
+}
+
+std::string CUploadCore::GetMinimumBootloaderVersion() {
+    return quillon::GetMinimumBootloaderVersion(utility_, deviceBootloader);
+}
+
+void CUploadCore::Pause(std::uint32_t milliseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!ShuttingDown()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            deadline - now, std::chrono::milliseconds(10)));
+    }
+}
+
+Status CUploadCore::ReadWord(std::uint16_t& word, std::uint32_t timeoutMs) {
+    std::uint8_t high = 0;
+    std::uint8_t low = 0;
+    if (const Status s = link_.ReadByte(high, timeoutMs); s != kOk) {
+        return s;
+    }
+    if (const Status s = link_.ReadByte(low, timeoutMs); s != kOk) {
+        return s;
+    }
+    word = static_cast<std::uint16_t>((high << 8) | low);
+    return kOk;
+}
+
+Status CUploadCore::ReadTextLines(Lines* lines, std::uint32_t timeoutMs) {
+    std::string line;
+    bool previousWasZero = false; // the byte before the first counts as non-zero
+    for (;;) {
+        std::uint8_t byte = 0;
+        if (const Status s = link_.ReadByte(byte, timeoutMs); s != kOk) {
+            return s;
+        }
+        if (byte != 0) {
+            if (line.size() >= kMaxReplyLine) {
+                return kEFail;
+            }
+            line += static_cast<char>(byte);
+            previousWasZero = false;
+            continue;
+        }
+        if (previousWasZero) {
+            return kOk;
+        }
+        if (!line.empty() && lines != nullptr) {
+            lines->push_back(line);
+        }
+        line.clear();
+        previousWasZero = true;
+    }
+}
+
+Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
+                                   CEncImageFile* package) {
+    CEncImageFile& source = package != nullptr ? *package : utility_;
+    redirect = 0;
+    RecordHeader header{};
+    if (!source.ReadHeader(index, header)) {
+        return kEFail;
+    }
+    std::vector<std::uint8_t> payload(header.PayloadSize());
+    if (source.ReadPayload(index, payload.data(), payload.size()) != kOk) {
+        return kEFail;
+    }
+    const int code = header.type & kCodeMask;
+    const bool wantsCompletion = (header.type & kReplyFlag) != 0;
+    const auto acceptanceWord = static_cast<std::uint16_t>(header.type & ~kReplyFlag);
+
+    Status failure = kEFail;
+    for (int attempt = 0; attempt < kSendsPerRecord; ++attempt) {
+        if (ShuttingDown()) {
+            return failure;
+        }
+        if (attempt > 0) {
+            link_.PulseBreak(kBreakMs);
+        }
+        link_.PurgeBuffers();
+        link_.ClearReceiveBuffer();
+        link_.WriteAndDrain(payload.data(), payload.size());
+        Pause(kReplyPauseMs);
+
+        std::uint16_t word = 0;
+        if (const Status s = ReadWord(word, kReplyWordTimeoutMs); s != kOk) {
+            failure = s;
+            continue;
+        }
+        if ((word & kReplyRefused) != 0) {
+            const int replyCode = word & kCodeMask;
+            if (replyCode != code) {
+                redirect = replyCode - code;
+                return kSoftOutcome;
+            }
+            failure = kEFail;
+            continue;
+        }
+        // Any word with bit 15 clear accepts the record.
+        if (!(wantsCompletion && word == acceptanceWord)) {
+            return kOk;
+        }
+        if (const Status s = ReadWord(word, header.replyTimeout); s != kOk) {
+            failure = s;
+            continue;
+        }
+        if (word != header.type) {
+            return kOk;
+        }
+        if (const Status s = ReadTextLines(&lines, header.replyTimeout); s != kOk) {
+            failure = s;
+            continue;
+        }
+        return kOk;
+    }
+    return failure;
+}
+
+Status CUploadCore::ActivateBootloader(int attempts, IMessageSink* notify, bool keepAlive) {
+    BlockChooser chooser(activationSeed_.value_or(static_cast<std::uint32_t>(std::time(nullptr))));
+    const std::size_t blockCount = activationBlocks.size();
+    if (blockCount == 0) {
+        return kEFail;
+    }
+    const double scale = static_cast<double>(blockCount - 1) / 32767.0;
+    stopRequest_.exchange(0);
+    link_.PurgeBuffers();
+    link_.ClearReceiveBuffer();
+
+    for (;;) {
+        if (attempts == 0) {
+            return kEFail;
+        }
+        if (stopRequest_.load() != 0 || ShuttingDown()) {
+            return kSoftOutcome;
+        }
+        if (attempts > 0) {
+            --attempts;
+        }
+        link_.PulseBreak(kBreakMs);
+        const auto chosen = static_cast<std::size_t>(std::floor(chooser.Next() * scale + 0.5));
+        const Block& block = activationBlocks[std::min(chosen, blockCount - 1)];
+        link_.WriteAndDrain(block.data(), block.size());
+        if (keepAlive) {
+            // The stop request cuts the keep-alive pause short; leaving the page need not
+            // wait half a second for it.
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kKeepAlivePauseMs);
+            while (std::chrono::steady_clock::now() < deadline && stopRequest_.load() == 0 &&
+                   !ShuttingDown()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        } else {
+            link_.BusyWait(kReplyPauseMs / 1000.0, -1);
+        }
+
+        const std::size_t waiting = link_.AvailableBytes();
+        if (waiting > 2) {
+            link_.PurgeBuffers();
+            link_.ClearReceiveBuffer();
+            continue;
+        }
+        if (waiting != 2) {
+            continue;
+        }
+        std::uint8_t first = 0;
+        std::uint8_t second = 0;
+        const bool gotBoth = link_.ReadByte(first, 0) == kOk && link_.ReadByte(second, 0) == kOk;
+        if (!gotBoth || first != ':' || second != 0) {
+            link_.PurgeBuffers();
+            link_.ClearReceiveBuffer();
+            continue;
+        }
+        if (keepAlive) {
+            continue;
+        }
+        if (notify != nullptr) {
+            notify->Post(kMsgBootloaderActivated, 0, 0);
+        }
+        return kOk;
+    }
+}
+
+Status CUploadCore::QueryDeviceInfo(Lines& bootloaderLines, Lines& firmwareLines) {
+    bootloaderLines.clear();
+    firmwareLines.clear();
+    std::int64_t lastAnswered = -1;
+    RecordHeader header{};
+    for (int n = 0; n < utility_.GetRecordCount(); ++n) {
+        if (!utility_.ReadHeader(n, header) || header.type != kInformationRequest) {
+            continue;
+        }
+        if (static_cast<std::int64_t>(header.parameter) == lastAnswered) {
+            continue;
+        }
+        std::vector<std::uint8_t> payload(header.PayloadSize());
+        if (utility_.ReadPayload(n, payload.data(), payload.size()) != kOk) {
+            return kEFail;
+        }
+        Lines* target = header.parameter == 0   ? &bootloaderLines
+                        : header.parameter == 1 ? &firmwareLines
+                                                : nullptr;
+        Status failure = kEFail;
+        bool answered = false;
+        for (int attempt = 0; attempt < kSendsPerRecord && !answered; ++attempt) {
+            if (ShuttingDown()) {
+                return failure;
+            }
+            if (attempt > 0) {
+                link_.PurgeBuffers();
+                link_.PulseBreak(kBreakMs);
+            }
+            Pause(kReplyPauseMs);
+            link_.ClearReceiveBuffer();
+            link_.WriteAndDrain(payload.data(), payload.size());
+            std::uint16_t word = 0;
+            if (const Status s = ReadWord(word, kInfoReplyTimeoutMs); s != kOk) {
+                failure = s;
+                continue;
+            }
+            if (word != header.type) {
+                failure = kEFail;
+                continue;
+            }
+            if (const Status s = ReadTextLines(target, kInfoReplyTimeoutMs); s != kOk) {
+                failure = s;
+                continue;
+            }
+            answered = true;
+        }
+        if (!answered) {
+            return failure;
+        }
+        lastAnswered = header.parameter;
+    }
+    return kOk;
+}
+
+int CUploadCore::FindRecordWithParameter(std::uint16_t type,
+                                         std::optional<std::uint32_t> parameter) {
+    RecordHeader header{};
+    for (int n = 0; n < utility_.GetRecordCount(); ++n) {
+        if (utility_.ReadHeader(n, header) && header.type == type &&
+            (!parameter || header.parameter == *parameter)) {
+            return n;
+        }
+    }
+    return -1;
+}
+
+Status CUploadCore::SwitchBaudRate(std::uint32_t baud, IMessageSink* notify) {
+    const int record = FindRecordWithParameter(kBaudRateRequest, baud);
+    if (record < 0) {
+        return kSoftOutcome;
+    }
+    Lines ignored;
+    std::int32_t redirect = 0;
+    if (ExchangeRecord(record, ignored, redirect) != kOk) {
+        return kEFail;
+    }
+    link_.ConfigureLine(baud, 8, 0, 0);
+    return ActivateBootloader(kActivationAttemptsAfterSwitch, notify, false) == kOk ? kOk : kEFail;
+}
+
+Status CUploadCore::LaunchFirmware() {
+    const int record = FindRecordWithParameter(kLaunchRequest, std::nullopt);
+    if (record < 0) {
+        return kSoftOutcome;
+    }
+    Lines ignored;
+    std::int32_t redirect = 0;
+    return ExchangeRecord(record, ignored, redirect) == kOk ? kOk : kEFail;
+}
+
+void CUploadCore::StopActivation() {
+    stopRequest_.exchange(1);
+}
+
+Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& lines,
+                              IMessageSink* progress) {
+    const std::optional<ModuleLocation> module =
+        FindSuitableModule(name, deviceBootloader, utility_, firmware_);
+    if (!module) {
+        return kEFail;
+    }
+    if (!execute) {
+        return kOk;
+    }
+    Pause(kReplyPauseMs);
+    const int count = module->descriptor.recordCount;
+    int record = module->descriptorIndex + 1;
+    int done = 0;
+    while (done < count) {
+        int attemptsLeft = kAttemptsPerModuleRecord;
+        for (;;) {
+            if (abortEvent_.Wait(0)) {
+                return kSoftOutcome;
+            }
+            std::int32_t redirect = 0;
+            const Status result = ExchangeRecord(record, lines, redirect, module->package);
+            if (redirect != 0 && done + redirect >= 1 && done + redirect <= count - 1) {
+                done += redirect - 1;
+                record += redirect - 1;
+                break;
+            }
+            if (result == kOk) {
+                break;
+            }
+            if (--attemptsLeft == 0) {
+                return result;
+            }
+        }
+        if (progress != nullptr) {
+            progress->Post(kMsgProgress, done, count);
+        }
+        ++done;
+        ++record;
+    }
+    return kOk;
+}
+
+void CUploadCore::ResetDeviceData() {
+    boardTypeId.clear();
+    deviceFirmware.SetText(boardTypeId);
+    deviceBootloader = deviceFirmware;
+}
+
+void CUploadCore::IdentifyDevice() {
+    Lines bootloaderLines;
+    Lines firmwareLines;
+    QueryDeviceInfo(bootloaderLines, firmwareLines);
+    ApplyDeviceLines(bootloaderLines, deviceBootloader, kUnknownText);
+    ApplyDeviceLines(firmwareLines, deviceFirmware, kUnavailableText);
+
+    flashModuleName = "FlashMod";
+    crcModuleName = "FwCRCMod";
+    boardTypeId = kUnknownText;
+    Lines result;
+    if (RunModule(true, "BrdIDMod", result, nullptr) == kEFail) {
+        boardTypeId = kUnavailableText;
+    }
+    if (!result.empty()) {
+        boardTypeId = DecodeBoardTypeId(result.front());
+        const ModuleNames names = ModuleVariantNames(boardTypeId);
+        flashModuleName = names.flash;
+        crcModuleName = names.crc;
+    }
+}
+
+void CUploadCore::StartActivationWorker(IMessageSink* notify, bool keepAlive) {
+    if (activationThread_.joinable()) {
+        // A worker abandoned by an earlier bounded wait ends at its next stop check.
+        StopActivation();
+        activationThread_.join();
+    }
+    activationRunning_ = true;
+    activationThread_ = std::jthread([this, notify, keepAlive] {
+        ActivateBootloader(-1, notify, keepAlive);
+        activationRunning_ = false;
+    });
+}
+
+bool CUploadCore::StopActivationWorker(int maxPolls) {
+    StopActivation();
+    if (!activationThread_.joinable()) {
+        return true;
+    }
+    for (int poll = 0; poll < maxPolls && activationRunning_.load(); ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (activationRunning_.load()) {
+        return false;
+    }
+    activationThread_.join();
+    return true;
+}
+
+bool CUploadCore::IsActivationWorkerRunning() const {
+    return activationRunning_.load();
+}
+
+void CUploadCore::JoinUploadThread() {
+    if (uploadThread_.joinable()) {
+        uploadThread_.join();
+    }
+}
+
+Status CUploadCore::StartUpload(IMessageSink* sink) {
+    // A worker left behind by an abort that gave up waiting has had its waits cut short;
+    // it must be gone before a new one uses the link.
+    if (uploadThread_.joinable()) {
+        link_.InterruptWaits();
+        JoinUploadThread();
+    }
+    link_.ResumeWaits();
+    // An abort that came after the last record check of the previous run must not stop
+    // this one before it starts.
+    abortEvent_.Reset();
+    uploadRunning_ = true;
+    uploadThread_ = std::jthread([this, sink] {
+        RunUpload(sink);
+        uploadRunning_ = false;
+    });
+    return kOk;
+}
+
+bool CUploadCore::IsUploadRunning() const {
+    return uploadRunning_.load();
+}
+
+Status CUploadCore::AbortUpload() {
+    abortEvent_.Set();
+    for (int poll = 0; poll < kAbortPolls && IsUploadRunning(); ++poll) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (IsUploadRunning()) {
+        // The record under way holds the line for up to its reply timeout; waking its
+        // waits lets the worker notice the abort now instead.
+        link_.InterruptWaits();
+    } else {
+        JoinUploadThread();
+    }
+    return kOk;
+}
+
+void CUploadCore::SetLogPath(const std::string& path) {
+    logPath_ = path;
+}
+
+Status CUploadCore::RunUpload(IMessageSink* sink) {
+    const auto post = [sink](std::uint32_t message, std::intptr_t wParam, std::intptr_t lParam) {
+        if (sink != nullptr) {
+            sink->Post(message, wParam, lParam);
+        }
+    };
+    const auto postText = [&post](std::uint32_t message, const char* text) {
+        post(message, 0, reinterpret_cast<std::intptr_t>(text));
+    };
+    const auto abortEnding = [&] {
+        postText(kMsgError, texts::kAborted);
+        post(kMsgSequenceEnded, 0, 0);
+        return kOk;
+    };
+    const auto failureEnding = [&] {
+        post(kMsgEnableBack, 0, 0);
+        if (!slowMode_) {
+            SwitchBaudRate(kSlowBaud, nullptr);
+        }
+        postText(kMsgStatus, texts::kTransferFailed);
+        post(kMsgSequenceEnded, 0, 0);
+        return kOk;
+    };
+
+    Lines lines;
+    post(kMsgTransferStarted, 0, 0);
+
+    Status result = RunModule(true, flashModuleName, lines, nullptr);
+    if (result == kSoftOutcome) {
+        return abortEnding();
+    }
+    if (result != kOk) {
+        postText(kMsgError, texts::kFlashModuleFailed);
+        post(kMsgSequenceEnded, 0, 0);
+        return kOk;
+    }
+
+    if (!slowMode_) {
+        SwitchBaudRate(kFastBaud, sink);
+    }
+
+    result = RunModule(true, packageFirmware.product, lines, sink);
+    if (result == kSoftOutcome) {
+        return abortEnding();
+    }
+    if (result != kOk) {
+        postText(kMsgError, texts::kImageFailed);
+        return failureEnding();
+    }
+    postText(kMsgStatus, texts::kCheckingCrc);
+
+    result = RunModule(true, crcModuleName, lines, nullptr);
+    if (result == kSoftOutcome) {
+        return abortEnding();
+    }
+    if (result != kOk) {
+        postText(kMsgError, texts::kCrcModuleFailed);
+        return failureEnding();
+    }
+    if (lines.empty()) {
+        postText(kMsgError, texts::kCrcNoReply);
+        return failureEnding();
+    }
+    if (lines.front() == "-") {
+        postText(kMsgError, texts::kCrcFailed);
+        return failureEnding();
+    }
+
+    if (LaunchFirmware() != kOk) {
+        postText(kMsgError, texts::kLaunchFailed);
+        return failureEnding();
+    }
+
+    link_.OpenLog(logPath_);
+    postText(kMsgStatus, texts::kInitializing);
+
+    const std::uint32_t byteTimeout = packageFirmware.timeStamp > 0
+                                          ? static_cast<std::uint32_t>(packageFirmware.timeStamp)
+                                          : kDefaultStartupByteTimeoutMs;
+    CStartupWatcher watcher;
+    bool started = false;
+    for (std::size_t seen = 0; seen < kMaxStartupOutput && !ShuttingDown(); ++seen) {
+        std::uint8_t byte = 0;
+        if (link_.ReadByte(byte, byteTimeout) != kOk) {
+            break;
+        }
+        if (watcher.Feed(byte)) {
+            started = true;
+            break;
+        }
+    }
+    if (!started) {
+        return failureEnding();
+    }
+    post(kMsgProgress, 100, 100);
+    post(kMsgEnableBack, 0, 0);
+    link_.OpenLog("");
+    postText(kMsgStatus, texts::kTransferSucceeded);
+    post(kMsgSequenceEnded, 0, 0);
+    return kOk;
+}
+
+} // namespace quillon

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "link/CFWUplSerialEx.h"
+#include "package/CEncImageFile.h"
+#include "package/VersionDescriptor.h"
+#include "platform/Event.h"
+#include "platform/StatusCodes.h"
+#include "upload/IMessageSink.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillon {
+
+// The device-facing half of the upload controller: it owns, for the whole run, the link,
+// both packages, what was learnt about the device, the activation blocks, the stop
+// request, the abort event, the worker threads and the log path, and it carries out every
+// conversation with the bootloader. The wizard's master dialog, the command-line front
+// end, the benchmarks and the tests all drive this one object.
+//
+// Threads: the owner's thread (the UI thread in the wizard) constructs and destroys the
+// core, loads the packages, starts and stops the workers and reads or writes the device
+// data between conversations. Exactly one thread talks to the device at a time: the
+// activation worker, the owner's thread while it identifies the device, or the upload
+// worker. The stop request and the abort event are the only values written across
+// threads while a worker runs; everything a worker reports goes through an IMessageSink.
+class CUploadCore {
+public:
+    using Block = std::array<std::uint8_t, 32>;
+    using Lines = std::vector<std::string>;
+
+    CUploadCore();
+    virtual ~CUploadCore();
+    CUploadCore(const CUploadCore&) = delete;
+    CUploadCore& operator=(const CUploadCore&) = delete;
+
+    // Attaches and indexes both packages (no copy: the bytes must outlive the core), reads
+    // the firmware image's description and target board types. A package whose records
+    // cannot be read raises CInvalidFileError.
+    void LoadPackages(std::span<const std::uint8_t> utility,
+                      std::span<const std::uint8_t> firmware);
+    // Product and version of the package firmware as the window title shows them.
+    std::string TitleSuffix() const;
+
+    void ReadImageDescription(VersionDescriptor& out);
+    void CollectImageTargetTypes(Lines& list);
+    // True when no activation block was found.
+    bool CollectActivationBlocks();
+    std::string GetMinimumBootloaderVersion();
+
+    // Bootloader commands.
+    Status ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
+                          CEncImageFile* package = nullptr);
+    Status ActivateBootloader(int attempts, IMessageSink* notify, bool keepAlive);
+    Status QueryDeviceInfo(Lines& bootloaderLines, Lines& firmwareLines);
+    Status SwitchBaudRate(std::uint32_t baud, IMessageSink* notify);
+    Status LaunchFirmware();
+    void StopActivation();
+
+    // Finds the module by name; with execute, sends its data records.
+    Status RunModule(bool execute, const std::string& name, Lines& lines, IMessageSink* progress);
+
+    // Reads the device information and the board type ID once the bootloader has
+    // answered, and derives the module names from it.
+    void IdentifyDevice();
+    // Forgets everything known about the device (entering detection again).
+    void ResetDeviceData();
+
+    // The activation loop on a worker thread (detection and keep-alive).
+    void StartActivationWorker(IMessageSink* notify, bool keepAlive);
+    // Sets the stop request and waits for the worker in 100 ms polls, at most maxPolls of
+    // them. True when the worker has ended (or none ran).
+    bool StopActivationWorker(int maxPolls);
+    bool IsActivationWorkerRunning() const;
+
+    // The firmware transfer on the upload thread.
+    Status StartUpload(IMessageSink* sink);
+    bool IsUploadRunning() const;
+    Status AbortUpload();
+    Status RunUpload(IMessageSink* sink);
+
+    void SetLogPath(const std::string& path);
+    const std::string& LogPath() const { return logPath_; }
+    void SetSlowMode(bool slow) { slowMode_ = slow; }
+    bool SlowMode() const { return slowMode_; }
+    // Makes activation choose its blocks from a fixed seed instead of the clock.
+    void SetActivationSeed(std::optional<std::uint32_t> seed) { activationSeed_ = seed; }
+
+    CFWUplSerialEx& Link() { return link_; }
+    CEncImageFile& UtilityPackage() { return utility_; }
+    CEncImageFile& FirmwareImage() { return firmware_; }
+
+    // What the run has learnt; read and written by the owner's thread between worker runs.
+    std::string selectedPort;
+    VersionDescriptor minimumBootloader;
+    VersionDescriptor deviceBootloader;
+    VersionDescriptor deviceFirmware;
+    std::string boardTypeId;
+    std::string flashModuleName;
+    std::string crcModuleName;
+    Lines targetTypes;
+    std::string targetBoardText;
+    VersionDescriptor packageFirmware;
+    std::vector<Block> activationBlocks;
+
+protected:
+    // Sleeps that a shutdown cuts short.
+    void Pause(std::uint32_t milliseconds);
+
+private:
+    Status ReadWord(std::uint16_t& word, std::uint32_t timeoutMs);
+    Status ReadTextLines(Lines* lines, std::uint32_t timeoutMs);
+    int FindRecordWithParameter(std::uint16_t type, std::optional<std::uint32_t> parameter);
+    void JoinUploadThread();
+    bool ShuttingDown() const { return shutdown_.load(); }
+
+    CFWUplSerialEx link_;
+    CEncImageFile utility_;
+    CEncImageFile firmware_;
+    bool slowMode_ = false;
+    std::string logPath_;
+    std::optional<std::uint32_t> activationSeed_;
+
+    std::atomic<std::int32_t> stopRequest_{0};
+    Event abortEvent_{Event::Mode::AutoReset};
+    std::atomic<bool> shutdown_{false};
+
+    std::jthread activationThread_;
+    std::atomic<bool> activationRunning_{false};
+    std::jthread uploadThread_;
+    std::atomic<bool> uploadRunning_{false};
+};
+
+} // namespace quillon
