@@ -1,0 +1,510 @@
+// The device simulator as the host meets it: over the pseudo-terminal, record by record.
+
+#include "DevSimHost.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace quillon::devsimtest {
+namespace {
+
+class DevSimTest : public ::testing::Test {
+protected:
+    void StartDevice(DevSimScenario scenario = {}) {
+        m_device = MakeDevice(std::move(scenario));
+        ASSERT_EQ(m_device->Start(), kOk);
+        ASSERT_TRUE(m_host.Open(m_device->SlavePath()));
+    }
+    void Activate() { ASSERT_TRUE(m_host.Activate(*m_device)); }
+    void LoadModule(int module, std::vector<std::string>* lines = nullptr) {
+        ASSERT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(module, 0)), lines), 0x3A05);
+        ASSERT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(module, 1)), lines), 0x0001);
+    }
+    void SendImage(const std::vector<int>& order) {
+        for (int index : order) {
+            ASSERT_EQ(m_host.Exchange(*m_device, Image(index)), index) << "image:" << index;
+        }
+    }
+    static std::vector<int> AllImageRecords() {
+        std::vector<int> order;
+        for (int i = kFirstImageRecord; i < kFirstImageRecord + kImageRecordCount; ++i) {
+            order.push_back(i);
+        }
+        return order;
+    }
+
+    std::unique_ptr<CDeviceSimulator> m_device;
+    HostPort m_host;
+};
+
+TEST_F(DevSimTest, ActivationIsAnsweredOnlyAfterThePowerUpDelay) {
+    DevSimScenario scenario;
+    scenario.powerUpDelay = 600ms;
+    const auto started = Clock::now();
+    StartDevice(scenario);
+
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(3)));
+    EXPECT_TRUE(m_host.Read(2, 150ms).empty());
+    // Records other than activation blocks are not taken before activation either.
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_TRUE(m_host.Read(2, 100ms).empty());
+
+    bool answered = false;
+    Clock::time_point answeredAt;
+    for (int i = 0; i < 200 && !answered; ++i) {
+        ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord + i % 10)));
+        answered = m_host.Read(2, 50ms) == Bytes{0x3A, 0x00};
+        answeredAt = Clock::now();
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_GE(answeredAt - started, 600ms);
+
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_TRUE(state.bootloaderActive);
+    EXPECT_EQ(state.activationsAnswered, 1u);
+    ASSERT_GE(state.records.size(), 3u);
+    EXPECT_TRUE(state.records[0].ignored);
+    EXPECT_EQ(state.records[0].record, Utility(3));
+    EXPECT_TRUE(state.records[1].ignored);
+    EXPECT_FALSE(state.records.back().ignored);
+}
+
+TEST_F(DevSimTest, InformationRequestsAnswerBootloaderAndFirmwareLines) {
+    StartDevice();
+    // Before activation the bootloader does not listen.
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_TRUE(m_host.Read(2, 150ms).empty());
+    Activate();
+
+    bool complete = false;
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0 + 2)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    EXPECT_EQ(m_host.ReadLines(complete),
+              (std::vector<std::string>{"VERS:1.1.1", "PROD:Tovrin", "BILD:Nov 12 2007 09:41:17"}));
+    EXPECT_TRUE(complete);
+
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList1)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    EXPECT_EQ(m_host.ReadLines(complete),
+              (std::vector<std::string>{"VERS:1.4.2", "PROD:KOLM", "BILD:Feb 03 2006 14:22:05"}));
+    EXPECT_TRUE(complete);
+}
+
+TEST_F(DevSimTest, DeviceWithoutFirmwareSendsAnEmptyFirmwareList) {
+    DevSimScenario scenario;
+    scenario.firmwarePresent = false;
+    scenario.bootloaderBuild.clear();
+    StartDevice(scenario);
+    Activate();
+
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList1 + 4)));
+    // The type word, then the two zero bytes of a reply without lines.
+    EXPECT_EQ(m_host.Read(5, 300ms), (Bytes{0x3A, 0x02, 0x00, 0x00}));
+
+    bool complete = false;
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    EXPECT_EQ(m_host.ReadLines(complete), (std::vector<std::string>{"VERS:1.1.1", "PROD:Tovrin"}));
+}
+
+TEST_F(DevSimTest, BoardIdentificationModuleAnswersTheBoardIdLine) {
+    StartDevice();
+    Activate();
+    std::vector<std::string> lines;
+    LoadModule(kBrdIdMod, &lines);
+    EXPECT_EQ(lines, std::vector<std::string>{"303431375933352A"});
+
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_EQ(state.loadedModules, std::vector<std::string>{"BrdIDMod"});
+    ASSERT_EQ(state.records.size(), 3u);
+    EXPECT_EQ(state.records[1].record, Utility(ModuleRecord(kBrdIdMod, 0)));
+    EXPECT_EQ(state.records[2].record, Utility(ModuleRecord(kBrdIdMod, 1)));
+}
+
+TEST_F(DevSimTest, OtherBoardIdsAreEncodedCharacterByCharacter) {
+    DevSimScenario scenario;
+    scenario.boardTypeId = "7;3;7;0;Y;x;N";
+    StartDevice(scenario);
+    Activate();
+    std::vector<std::string> lines;
+    LoadModule(kBrdIdMod, &lines);
+    EXPECT_EQ(lines, std::vector<std::string>{"3733373059784E2A"});
+}
+
+TEST_F(DevSimTest, ModuleRecordsAreTakenOnlyInSequenceAndForThisBootloader) {
+    StartDevice();
+    Activate();
+    // The second record of a module before its first: refused with its own code.
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 1))), 0x8001);
+    // A module made for another bootloader product (Tovrin48).
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod8, 0))), 0xBA05);
+    // Firmware records need the flash programming module first.
+    EXPECT_EQ(m_host.Exchange(*m_device, Image(1)), 0x8001);
+    EXPECT_EQ(m_device->Snapshot().imageRecordsProgrammed, 0u);
+    // The first record of the module resends identically and the second follows.
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0x3A05);
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0x3A05);
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 1))), 0x0001);
+}
+
+TEST_F(DevSimTest, TheWholeImageIsHeldAfterEveryFirmwareRecordAndTheCrcSaysSo) {
+    StartDevice();
+    Activate();
+    LoadModule(kFlashMod5);
+    EXPECT_TRUE(m_device->Snapshot().flashModuleLoaded);
+
+    std::vector<int> order = AllImageRecords();
+    // A record sent twice (a resend after a lost reply) is programmed identically.
+    order.insert(order.begin() + 10, 10);
+    SendImage(order);
+    EXPECT_TRUE(m_device->HoldsCompleteImage());
+
+    std::vector<std::string> lines;
+    LoadModule(kFwCrcMod5, &lines);
+    char expected[8];
+    std::snprintf(expected, sizeof expected, "0x%04X", m_device->Packages().ImageCrc());
+    EXPECT_EQ(lines, std::vector<std::string>{expected});
+
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_EQ(state.imageRecordsProgrammed, 57u);
+    EXPECT_EQ(state.imageRecordCount, 57u);
+    EXPECT_FALSE(state.imageOutOfOrder);
+    EXPECT_EQ(state.crcLines, std::vector<std::string>{expected});
+}
+
+TEST_F(DevSimTest, AGapInTheImageLeavesItIncompleteAndTheCrcBad) {
+    StartDevice();
+    Activate();
+    LoadModule(kFlashMod5);
+    std::vector<int> order = AllImageRecords();
+    // Record 20 comes after 21: every record arrives, but not in order.
+    std::swap(order[19], order[20]);
+    SendImage(order);
+    EXPECT_FALSE(m_device->HoldsCompleteImage());
+    EXPECT_TRUE(m_device->Snapshot().imageOutOfOrder);
+
+    std::vector<std::string> lines;
+    LoadModule(kFwCrcMod5, &lines);
+    EXPECT_EQ(lines, std::vector<std::string>{"-"});
+}
+
+TEST_F(DevSimTest, ConfiguredCrcVerdictsOverrideAGoodImage) {
+    for (const auto verdict : {DevSimCrcVerdict::Bad, DevSimCrcVerdict::NoLine}) {
+        DevSimScenario scenario;
+        scenario.crcVerdict = verdict;
+        m_host.Close();
+        StartDevice(scenario);
+        Activate();
+        LoadModule(kFlashMod5);
+        SendImage(AllImageRecords());
+        EXPECT_TRUE(m_device->HoldsCompleteImage());
+        std::vector<std::string> lines;
+        LoadModule(kFwCrcMod5, &lines);
+        EXPECT_EQ(lines, verdict == DevSimCrcVerdict::Bad ? std::vector<std::string>{"-"}
+                                                          : std::vector<std::string>{});
+    }
+}
+
+TEST_F(DevSimTest, LaunchPrintsTheStartUpTextAndThenIgnoresRecords) {
+    DevSimScenario scenario;
+    scenario.startupText = std::string(200, '.') + "*** Unit Initialised\r\n";
+    StartDevice(scenario);
+    Activate();
+    LoadModule(kFlashMod5);
+    SendImage(AllImageRecords());
+
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kLaunchRecord + 1)));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A04));
+    const auto launched = Clock::now();
+    const Bytes text = m_host.Read(scenario.startupText.size(), 3000ms);
+    // 222 bytes at 19200 baud leave over at least 115 ms.
+    EXPECT_GE(Clock::now() - launched, 100ms);
+    EXPECT_EQ(text, Text(scenario.startupText));
+    EXPECT_TRUE(m_device->WaitForStartupText(2000ms));
+
+    // The firmware runs: the bootloader's records go unanswered.
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord)));
+    EXPECT_TRUE(m_host.Read(2, 200ms).empty());
+    EXPECT_TRUE(m_device->Snapshot().records.back().ignored);
+}
+
+TEST_F(DevSimTest, LaunchWithAnIncompleteImageStartsNothing) {
+    StartDevice();
+    Activate();
+    LoadModule(kFlashMod5);
+    SendImage({1, 2, 3});
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kLaunchRecord)));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A04));
+    EXPECT_TRUE(m_host.Read(1, 300ms).empty());
+    EXPECT_FALSE(m_device->Snapshot().launched);
+    // The bootloader is still there.
+    EXPECT_TRUE(m_host.Activate(*m_device, 3));
+}
+
+TEST_F(DevSimTest, AfterAPowerCycleTheDeviceReportsTheProgrammedImage) {
+    StartDevice();
+    Activate();
+    LoadModule(kFlashMod5);
+    SendImage(AllImageRecords());
+    m_device->PowerCycle();
+    EXPECT_FALSE(m_device->Snapshot().bootloaderActive);
+    EXPECT_TRUE(m_device->HoldsCompleteImage());
+    Activate();
+
+    bool complete = false;
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList1)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    EXPECT_EQ(m_host.ReadLines(complete),
+              (std::vector<std::string>{"VERS:1.4.6", "PROD:KOLM", "BILD:May 15 2006 16:01:56"}));
+    EXPECT_EQ(m_device->Snapshot().powerCycles, 1u);
+}
+
+TEST_F(DevSimTest, PoweredOffDeviceIgnoresEverything) {
+    DevSimScenario scenario;
+    scenario.poweredAtStart = false;
+    StartDevice(scenario);
+    EXPECT_FALSE(m_host.Activate(*m_device, 3));
+    EXPECT_TRUE(m_device->Snapshot().records.empty());
+    m_device->PowerOn();
+    EXPECT_TRUE(m_host.Activate(*m_device, 10));
+    m_device->PowerOff();
+    EXPECT_FALSE(m_host.Activate(*m_device, 3));
+}
+
+TEST_F(DevSimTest, BaudRateSwitchFollowsTheHostAndWrongRatesAreUnreadable) {
+    StartDevice();
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kBaud115200Record + 1)));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A03));
+    EXPECT_EQ(m_device->CurrentBaud(), 115200u);
+
+    // The host still at 19200: the device cannot make out the activation block.
+    EXPECT_FALSE(m_host.Activate(*m_device, 3));
+    EXPECT_GE(m_device->Snapshot().wrongRateBytes, 96u);
+
+    ASSERT_TRUE(m_host.SetBaud(115200));
+    EXPECT_TRUE(m_host.Activate(*m_device, 5));
+
+    // Back to 19200; the device answers at its old rate, and the host must follow.
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kBaud19200Record)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A03));
+    ASSERT_TRUE(m_host.SetBaud(19200));
+    EXPECT_TRUE(m_host.Activate(*m_device, 5));
+
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_EQ(state.baudChanges, (std::vector<std::uint32_t>{115200, 19200}));
+    EXPECT_EQ(state.baud, 19200u);
+    const auto& records = state.records;
+    EXPECT_TRUE(std::any_of(records.begin(), records.end(),
+                            [](const DevSimReceivedRecord& r) { return r.baud == 115200; }));
+}
+
+TEST_F(DevSimTest, AnswersSentWhileTheHostIsAtAnotherRateAreGarbage) {
+    DevSimScenario scenario;
+    scenario.replyLatency = 300ms;
+    StartDevice(scenario);
+    bool answered = false;
+    for (int i = 0; i < 20 && !answered; ++i) {
+        m_host.Send(*m_device, Utility(kActivationRecord));
+        answered = m_host.Read(2, 500ms) == Bytes{0x3A, 0x00};
+    }
+    ASSERT_TRUE(answered);
+    m_host.ReadUntilQuiet(400ms);
+
+    // The request goes out at the right rate; the host changes its rate before the answer.
+    const std::size_t before = m_device->Snapshot().records.size();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    ASSERT_TRUE(m_device->WaitForRecordCount(before + 1, 2000ms));
+    ASSERT_TRUE(m_host.SetBaud(57600));
+    const Bytes reply = m_host.ReadUntilQuiet(500ms);
+    Bytes proper = Word(0x3A02);
+    for (const std::string line : {"VERS:1.1.1", "PROD:Tovrin", "BILD:Nov 12 2007 09:41:17", ""}) {
+        proper.insert(proper.end(), line.begin(), line.end());
+        proper.push_back(0);
+    }
+    EXPECT_EQ(reply.size(), proper.size());
+    EXPECT_NE(reply, proper);
+    // The rest of the garbled answer is all the host gets: the device is still at 19200.
+    EXPECT_EQ(m_device->CurrentBaud(), 19200u);
+}
+
+TEST_F(DevSimTest, RefusesARecordTheConfiguredNumberOfTimes) {
+    DevSimScenario scenario;
+    scenario.faults.push_back({DevSimFault::Kind::Refuse, Utility(ModuleRecord(kBrdIdMod, 0)), 2});
+    StartDevice(scenario);
+    Activate();
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0xBA05);
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0xBA05);
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0x3A05);
+
+    const auto events = m_device->Snapshot().faultEvents;
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, DevSimFaultEvent::Kind::Refused);
+}
+
+TEST_F(DevSimTest, RedirectsAndSilencesAtTheConfiguredRecord) {
+    DevSimScenario scenario;
+    scenario.faults.push_back({DevSimFault::Kind::Redirect, Image(5), 1, 3});
+    scenario.faults.push_back({DevSimFault::Kind::Silent, Image(8), 2});
+    StartDevice(scenario);
+    Activate();
+    LoadModule(kFlashMod5);
+    SendImage({1, 2, 3, 4});
+    EXPECT_EQ(m_host.Exchange(*m_device, Image(5)), 0x8003);
+    // The host follows the redirect back to record 3 and carries on.
+    SendImage({3, 4, 5, 6, 7});
+    EXPECT_EQ(m_host.Exchange(*m_device, Image(8), nullptr, 300ms), -1);
+    EXPECT_EQ(m_host.Exchange(*m_device, Image(8), nullptr, 300ms), -1);
+    EXPECT_EQ(m_host.Exchange(*m_device, Image(8)), 8);
+    EXPECT_EQ(m_device->Snapshot().imageRecordsProgrammed, 8u);
+    EXPECT_FALSE(m_device->Snapshot().imageOutOfOrder);
+}
+
+TEST_F(DevSimTest, FallingSilentForGoodEndsAllAnswers) {
+    DevSimScenario scenario;
+    scenario.faults.push_back({DevSimFault::Kind::Silent, Utility(kInfoRecordList0), -1});
+    StartDevice(scenario);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_TRUE(m_host.Read(2, 200ms).empty());
+    EXPECT_FALSE(m_host.Activate(*m_device, 3));
+    EXPECT_TRUE(m_device->Snapshot().deadSilent);
+    // A power cycle brings it back.
+    m_device->PowerCycle();
+    EXPECT_TRUE(m_host.Activate(*m_device, 10));
+}
+
+TEST_F(DevSimTest, HangsUpAtTheConfiguredRecord) {
+    DevSimScenario scenario;
+    scenario.faults.push_back({DevSimFault::Kind::HangUp, Utility(ModuleRecord(kBrdIdMod, 1)), 1});
+    StartDevice(scenario);
+    Activate();
+    EXPECT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0x3A05);
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(ModuleRecord(kBrdIdMod, 1))));
+    EXPECT_TRUE(m_device->WaitForHangUp(5000ms));
+
+    // The host sees the line go: poll reports a hang-up, and reading gives end of file.
+    pollfd pfd{m_host.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&pfd, 1, 2000), 1);
+    EXPECT_NE(pfd.revents & POLLHUP, 0);
+    std::uint8_t byte = 0;
+    EXPECT_LE(::read(m_host.Fd(), &byte, 1), 0);
+
+    EXPECT_TRUE(m_device->WaitFor([](const DevSimState& s) { return !s.running; }, 5000ms));
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_TRUE(state.hungUp);
+    ASSERT_FALSE(state.faultEvents.empty());
+    EXPECT_EQ(state.faultEvents.back().kind, DevSimFaultEvent::Kind::HungUp);
+    m_device->Stop(); // after a hang-up, stopping is still clean
+}
+
+// The same traffic against the same seed meets the same drops and corruptions.
+struct SeededRun {
+    std::vector<DevSimFaultEvent> events;
+    std::vector<Bytes> replies;
+};
+
+SeededRun RunSeeded(std::uint64_t seed) {
+    DevSimScenario scenario;
+    scenario.seed = seed;
+    scenario.dropProbability = 0.25;
+    scenario.corruptProbability = 0.25;
+    const auto owned = MakeDevice(scenario);
+    CDeviceSimulator& device = *owned;
+    EXPECT_EQ(device.Start(), kOk);
+    HostPort host;
+    EXPECT_TRUE(host.Open(device.SlavePath()));
+    SeededRun run;
+    for (int i = 0; i < 40; ++i) {
+        host.Send(device, Utility(kActivationRecord + (i * 7) % 10));
+        run.replies.push_back(host.Read(2, 150ms));
+    }
+    run.events = device.Snapshot().faultEvents;
+    return run;
+}
+
+TEST(DevSimSeeded, DropsAndCorruptionsAreReproducible) {
+    const SeededRun first = RunSeeded(7);
+    const SeededRun second = RunSeeded(7);
+    EXPECT_EQ(first.events, second.events);
+    EXPECT_EQ(first.replies, second.replies);
+
+    const auto count = [&](DevSimFaultEvent::Kind kind) {
+        return std::count_if(first.events.begin(), first.events.end(),
+                             [kind](const DevSimFaultEvent& e) { return e.kind == kind; });
+    };
+    EXPECT_GT(count(DevSimFaultEvent::Kind::Dropped), 0);
+    EXPECT_GT(count(DevSimFaultEvent::Kind::Corrupted), 0);
+    // What the host saw matches: dropped answers are missing, corrupted ones differ.
+    std::size_t empty = 0;
+    std::size_t wrong = 0;
+    for (const Bytes& reply : first.replies) {
+        empty += reply.empty() ? 1 : 0;
+        wrong += !reply.empty() && reply != Bytes{0x3A, 0x00} ? 1 : 0;
+    }
+    EXPECT_EQ(static_cast<long>(empty), count(DevSimFaultEvent::Kind::Dropped));
+    EXPECT_GT(wrong, 0u);
+
+    const SeededRun other = RunSeeded(8);
+    EXPECT_NE(first.events, other.events);
+}
+
+TEST_F(DevSimTest, ResynchronisesOnPayloadsAfterNoiseAndTruncatedRecords) {
+    StartDevice();
+    Activate();
+    const Bytes& info = m_device->Packages().Find(Utility(kInfoRecordList0))->payload;
+    Bytes noise = {0x00, 0xFF, 0x3A, 0x55};
+    noise.insert(noise.end(), info.begin(), info.begin() + 20); // a truncated record
+    noise.insert(noise.end(), info.begin(), info.end());        // then the whole one
+    ASSERT_TRUE(m_host.Send(noise));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    bool complete = false;
+    EXPECT_EQ(m_host.ReadLines(complete).size(), 3u);
+    EXPECT_EQ(m_device->Snapshot().unrecognisedBytes, 24u);
+
+    // A record split over two writes is still one record.
+    const Bytes& record = m_device->Packages().Find(Utility(ModuleRecord(kBrdIdMod, 0)))->payload;
+    ASSERT_TRUE(m_host.Send(Bytes(record.begin(), record.begin() + 10)));
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(m_host.Send(Bytes(record.begin() + 10, record.end())));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A05));
+}
+
+TEST_F(DevSimTest, ProgrammingTimeAndLatencyDelayTheReplies) {
+    DevSimScenario scenario;
+    scenario.replyLatency = 50ms;
+    scenario.programmingTime = 200ms;
+    StartDevice(scenario);
+    // The latency applies to activation too, so allow it to arrive late.
+    bool answered = false;
+    for (int i = 0; i < 20 && !answered; ++i) {
+        m_host.Send(*m_device, Utility(kActivationRecord));
+        answered = m_host.Read(2, 300ms) == Bytes{0x3A, 0x00};
+    }
+    ASSERT_TRUE(answered);
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A05));
+    EXPECT_GE(Clock::now() - sent, 50ms);
+    ASSERT_EQ(m_host.Read(2), Word(0x7A05));
+    EXPECT_GE(Clock::now() - sent, 250ms);
+}
+
+TEST_F(DevSimTest, StopsPromptlyWhileWaitingAndCanBeStoppedTwice) {
+    DevSimScenario scenario;
+    scenario.programmingTime = 60000ms;
+    StartDevice(scenario);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A05));
+    const auto stopping = Clock::now();
+    m_device->Stop();
+    EXPECT_LT(Clock::now() - stopping, 30000ms);
+    m_device->Stop();
+    EXPECT_FALSE(m_device->Snapshot().running);
+}
+
+} // namespace
+} // namespace quillon::devsimtest
