@@ -44,6 +44,9 @@ public:
     // E_ABORT = waits are interrupted (InterruptWaits).
     Status ReadByte(std::uint8_t& out, std::uint32_t timeoutMs);
     std::size_t AvailableBytes();
+    // Bytes already read that are still held at the front of the buffer (the read
+    // position); drops to 0 when the buffer is compacted.
+    std::size_t ConsumedBytes();
     // Discards everything received so far (not the driver's queue: pair with PurgeBuffers).
     void ClearReceiveBuffer();
     // Writes and returns no earlier than size x 10 / baud seconds after the call began.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace quillon {
 
@@ -36,8 +37,9 @@ struct SerialOverlapped {
 // treated as a fatal programming error; no caller passes one.
 //
 // Threads: the owning thread opens, configures, writes and closes; the event thread of
-// CSerialEx waits and reads at the same time. The last error is atomic because both write
-// it; it is not a per-thread value.
+// CSerialEx waits and reads at the same time. The last error belongs to the threads that
+// call in: operations that run on the event thread (OnCommEvent included) leave it alone,
+// so they cannot overwrite the result of the owner's last call.
 class CSerial {
 public:
     CSerial();
@@ -104,11 +106,12 @@ protected:
     void SetReportedEvents(std::uint32_t events) {
         reportedEvents_.store(events, std::memory_order_relaxed);
     }
+    // Marks the thread whose operations do not touch the last error (the event thread).
+    void SetEventThreadId(std::thread::id id) { eventThreadId_.store(id); }
 
 private:
     Status ModemBit(std::uint32_t bit, bool& on);
     Status CheckTransfer(SerialOverlapped* overlapped, std::uint32_t timeoutMs);
-    static int TimeoutToPoll(std::uint32_t timeoutMs);
 
     SerialDevice device_;
     std::string devicePath_;
@@ -117,6 +120,7 @@ private:
     std::atomic<int> lastSystemError_{0};
     std::atomic<std::uint32_t> reportedEvents_{0};
     std::atomic<std::uint32_t> eventMask_{0};
+    std::atomic<std::thread::id> eventThreadId_{};
     // Read and write timeouts of the port (the non-blocking read kind is the default).
     std::atomic<std::int32_t> readTimeoutKind_{kReadTimeoutNonBlocking};
     std::atomic<std::uint32_t> writeTimeoutMultiplier_{0};

@@ -38,6 +38,7 @@ private:
     void EventThreadMain();
 
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> threadEnded_{true};
     std::atomic<Status> threadResult_{kOk};
     std::thread eventThread_;
 };

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/StatusCodes.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>

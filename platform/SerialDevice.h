@@ -60,12 +60,16 @@ public:
     int WaitWritable(int timeoutMs);
 
     // Waits until one of the events in mask happens, the timeout passes (ETIMEDOUT) or Wake
-    // is called (result 0 with events 0). Reports EV_RXCHAR while received bytes wait and
+    // has been called since WakeSequence() returned wakeSequence (result 0 with events 0;
+    // a caller takes the sequence before it looks at what a waker changes, so no wake-up is
+    // lost and none from before counts). Reports EV_RXCHAR while received bytes wait and
     // were not yet reported or the queue changed since, EV_BREAK and EV_ERR from the
     // driver's counters, and EV_ERR once on a hang-up; after a hang-up it only sleeps until
     // woken, so a caller in a loop never spins.
-    int WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& events);
-    // Makes a current or the next WaitEvent return at once.
+    int WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& events,
+                  std::uint64_t wakeSequence);
+    std::uint64_t WakeSequence() const { return wakeSequence_.load(std::memory_order_seq_cst); }
+    // Ends a current WaitEvent, or the next one started with an older sequence.
     void Wake();
 
     bool HungUp() const { return hungUp_.load(std::memory_order_acquire); }
@@ -77,6 +81,7 @@ private:
 
     std::atomic<int> fd_{-1};
     int wakeFd_ = -1;
+    std::atomic<std::uint64_t> wakeSequence_{0};
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> hangUpReported_{false};
     // Changes whenever bytes leave the driver queue (read or purge), so that the event wait

@@ -1,0 +1,181 @@
+#include "link/CFWUplSerialEx.h"
+
+#include "platform/PreciseClock.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+namespace quillon {
+
+namespace {
+
+// Line errors after which the driver's receive queue holds nothing worth keeping.
+bool IsReceiveFault(std::uint32_t lineErrors) {
+    return lineErrors == CE_RXPARITY || lineErrors == CE_FRAME || lineErrors == CE_IOE ||
+           lineErrors == CE_MODE;
+}
+
+} // namespace
+
+CFWUplSerialEx::CFWUplSerialEx() = default;
+
+CFWUplSerialEx::~CFWUplSerialEx() {
+    // The event thread calls OnCommEvent and writes the log: it must be gone before the
+    // buffer and the log are.
+    if (IsOpen()) {
+        Close();
+    } else {
+        StopEventThread();
+    }
+    std::lock_guard lock(receiveLock_);
+    log_.reset();
+}
+
+void CFWUplSerialEx::OnCommEvent(std::uint32_t events, std::uint32_t lineErrors) {
+    if (events == EV_ERR || IsReceiveFault(lineErrors)) {
+        PurgeReceive();
+    }
+    COMSTAT status;
+    TakeLineErrors(&status);
+    if (events != EV_RXCHAR) {
+        return;
+    }
+    if (IsReceiveFault(lineErrors)) {
+        PurgeReceive();
+    }
+
+    std::lock_guard lock(receiveLock_);
+    const std::size_t waiting = status.cbInQue;
+    if (waiting == 0) {
+        return;
+    }
+    std::array<std::uint8_t, kChunk> chunk{};
+    std::uint32_t got = 0;
+    if (Read(chunk.data(), std::min(waiting, kChunk), &got) != kOk || got == 0) {
+        return;
+    }
+    if (log_) {
+        log_->Append(chunk.data(), got);
+    }
+    receiveBuffer_.insert(receiveBuffer_.end(), chunk.begin(), chunk.begin() + got);
+    dataReady_ = true;
+    dataReadyChanged_.notify_all();
+}
+
+Status CFWUplSerialEx::ReadByte(std::uint8_t& out, std::uint32_t timeoutMs) {
+    std::unique_lock lock(receiveLock_);
+    if (interrupted_) {
+        return kEAbort;
+    }
+    if (readPosition_ >= receiveBuffer_.size()) {
+        const auto wake = [this] { return dataReady_ || interrupted_; };
+        if (timeoutMs == kInfinite) {
+            dataReadyChanged_.wait(lock, wake);
+        } else if (!dataReadyChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), wake)) {
+            return kWaitTimeout;
+        }
+        if (interrupted_) {
+            return kEAbort;
+        }
+        dataReady_ = false; // the wait consumed the signal
+        if (readPosition_ >= receiveBuffer_.size()) {
+            return kEFail;
+        }
+    }
+    out = receiveBuffer_[readPosition_++];
+    if (readPosition_ == receiveBuffer_.size()) {
+        dataReady_ = false;
+    }
+    if (readPosition_ > kCompactAfter) {
+        receiveBuffer_.erase(receiveBuffer_.begin(),
+                             receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(readPosition_));
+        readPosition_ = 0;
+    }
+    return kOk;
+}
+
+std::size_t CFWUplSerialEx::AvailableBytes() {
+    std::lock_guard lock(receiveLock_);
+    return receiveBuffer_.size() - readPosition_;
+}
+
+std::size_t CFWUplSerialEx::ConsumedBytes() {
+    std::lock_guard lock(receiveLock_);
+    return readPosition_;
+}
+
+void CFWUplSerialEx::ClearReceiveBuffer() {
+    std::lock_guard lock(receiveLock_);
+    receiveBuffer_.clear();
+    readPosition_ = 0;
+    dataReady_ = false;
+}
+
+Status CFWUplSerialEx::WriteAndDrain(const void* data, std::size_t size) {
+    const std::int32_t baud = GetBaudRate();
+    const std::int64_t start = PreciseClock::Counter();
+    Write(data, size);
+    if (baud > 0) {
+        BusyWait(static_cast<double>(size) * 10.0 / baud, start);
+    }
+    return kOk;
+}
+
+Status CFWUplSerialEx::PulseBreak(std::uint32_t durationMs) {
+    SetLastError(kOk);
+    if (!IsOpen()) {
+        return SetLastError(kErrorInvalidHandle);
+    }
+    Device().SetBreak(true);
+    BusyWait(durationMs * 0.001, PreciseClock::Counter());
+    Device().SetBreak(false);
+    return kOk;
+}
+
+Status CFWUplSerialEx::BusyWait(double seconds, std::int64_t start) {
+    PreciseClock::WaitSeconds(seconds, start == -1 ? PreciseClock::Counter() : start);
+    return kOk;
+}
+
+void CFWUplSerialEx::OpenLog(const std::string& path) {
+    std::unique_ptr<SessionLog> previous;
+    {
+        // Once taken out under the lock, no append can be using the old log.
+        std::lock_guard lock(receiveLock_);
+        previous = std::move(log_);
+    }
+    previous.reset();
+    if (path.empty()) {
+        return;
+    }
+    auto log = std::make_unique<SessionLog>();
+    if (!log->Open(path)) {
+        return;
+    }
+    std::lock_guard lock(receiveLock_);
+    log_ = std::move(log);
+}
+
+bool CFWUplSerialEx::IsLogOpen() {
+    std::lock_guard lock(receiveLock_);
+    return log_ != nullptr;
+}
+
+void CFWUplSerialEx::InterruptWaits() {
+    std::lock_guard lock(receiveLock_);
+    interrupted_ = true;
+    dataReadyChanged_.notify_all();
+}
+
+void CFWUplSerialEx::ResumeWaits() {
+    std::lock_guard lock(receiveLock_);
+    interrupted_ = false;
+}
+
+bool CFWUplSerialEx::WaitsInterrupted() {
+    std::lock_guard lock(receiveLock_);
+    return interrupted_;
+}
+
+} // namespace quillon

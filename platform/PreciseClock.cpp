@@ -1,0 +1,48 @@
+#include "platform/PreciseClock.h"
+
+#include <thread>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace quillon {
+
+namespace {
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#endif
+}
+
+} // namespace
+
+void PreciseClock::WaitUntil(Clock::time_point deadline) {
+    // Sleeping is late by up to a few milliseconds, so sleep only while more than the
+    // margin remains and spin through the last stretch.
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return;
+        }
+        const auto remaining = deadline - now;
+        if (remaining <= kSpinMargin) {
+            break;
+        }
+        std::this_thread::sleep_for(remaining - kSpinMargin);
+    }
+    while (Clock::now() < deadline) {
+        CpuRelax();
+    }
+}
+
+void PreciseClock::WaitSeconds(double seconds, std::int64_t start) {
+    if (!(seconds > 0.0)) {
+        return;
+    }
+    const auto length = std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(seconds));
+    WaitUntil(Clock::time_point(Clock::duration(start)) + length);
+}
+
+} // namespace quillon
