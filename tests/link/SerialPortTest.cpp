@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,15 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint32_t>> events_;
     std::vector<std::uint8_t> received_;
 };
+
+double ProcessCpuSeconds() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -341,7 +351,10 @@ TEST_F(SerialPortTest, HangUpIsReportedOnceWithoutSpinning) {
     ASSERT_EQ(port.Open(pty_.SlavePath(), 0, 0, true), kOk);
     pty_.HangUp();
     ASSERT_TRUE(testing::WaitUntil([&] { return port.EventCount() >= 1; }));
-    std::this_thread::sleep_for(200ms);
+    // A thread that spins on the dead port would burn the whole window.
+    const double cpuBefore = ProcessCpuSeconds();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.15);
     const auto events = port.Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].first, EV_ERR);
