@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QPixmap>
+#include <QRectF>
+#include <QSize>
+
+class QPainter;
+
+namespace quillon {
+
+// The wizard's side picture: a deep blue panel with faint circuit traces, a chip taking in
+// a firmware arrow, and the maker's name at the foot. Drawn from vectors, so it is sharp at
+// any size and screen density.
+void PaintSidePicture(QPainter& painter, const QRectF& area);
+QPixmap RenderSidePicture(const QSize& size);
+
+} // namespace quillon
