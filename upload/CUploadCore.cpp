@@ -93,6 +93,28 @@ std::string CUploadCore::TitleSuffix() const {
     return packageFirmware.text;
 }
 
+Status CUploadCore::OpenPort(const std::string& name) {
+    constexpr std::uint32_t kQueueSize = 2048;
+    constexpr std::uint32_t kEventMask = 0xC1; // received data, break, line error
+    if (!link_.IsOpen()) {
+        if (const Status s = link_.Open(name, kQueueSize, kQueueSize, true); s != kOk) {
+            return s;
+        }
+    }
+    Status s = link_.ConfigureLine(kSlowBaud, 8, 0, 0);
+    if (s == kOk) {
+        s = link_.ConfigureHandshake(0);
+    }
+    if (s == kOk) {
+        s = link_.SetEventMask(kEventMask);
+    }
+    return s;
+}
+
+void CUploadCore::ClosePort() {
+    link_.Close();
+}
+
 void CUploadCore::ReadImageDescription(VersionDescriptor& out) {
     quillon::ReadImageDescription(firmware_, out);
 }

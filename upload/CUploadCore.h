@@ -55,6 +55,12 @@ public:
     bool CollectActivationBlocks();
     std::string GetMinimumBootloaderVersion();
 
+    // Opens the port as the port selection does: 19200 baud, 8 data bits, no parity, one
+    // stop bit, no handshake, receive/break/error events, with the event thread running.
+    // An open port is only configured again. The link's status code on failure.
+    Status OpenPort(const std::string& name);
+    void ClosePort();
+
     // Bootloader commands.
     Status ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
                           CEncImageFile* package = nullptr);
