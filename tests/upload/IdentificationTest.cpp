@@ -1,0 +1,118 @@
+// Reading what the device says about itself: information lines into descriptors, the
+// board identification reply into a board type ID, and the start-up message.
+
+#include "upload/CStartupWatcher.h"
+#include "upload/DeviceIdentification.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace quillon {
+namespace {
+
+TEST(DeviceLinesTest, TagOrderDecidesWhatSurvives) {
+    VersionDescriptor firmware;
+    ApplyDeviceLines({"PROD:abc", "VERS:1.4.6"}, firmware, kUnavailableText);
+    EXPECT_EQ(firmware.product, "");
+    EXPECT_EQ(firmware.text, "1.4.6");
+
+    ApplyDeviceLines({"VERS:1.4.6", "PROD:abc"}, firmware, kUnavailableText);
+    EXPECT_EQ(firmware.product, "abc");
+    EXPECT_EQ(firmware.major, 1);
+    EXPECT_EQ(firmware.minor, 4);
+    EXPECT_EQ(firmware.revision, 6);
+}
+
+TEST(DeviceLinesTest, ValuesFollowTheFirstColonOrAreTheWholeLine) {
+    VersionDescriptor bootloader;
+    ApplyDeviceLines({"Prod=abc", "BILD:Oct 31 2007 11:27:49", "TIME:1500"}, bootloader,
+                     kUnknownText);
+    EXPECT_EQ(bootloader.product, "Prod=abc");
+    EXPECT_EQ(bootloader.buildStamp, "Oct 31 2007 11:27:49");
+    EXPECT_EQ(bootloader.timeStamp, 1500);
+    EXPECT_EQ(bootloader.orderKey, -1);
+}
+
+TEST(DeviceLinesTest, EmptyListsGivePlaceholders) {
+    VersionDescriptor bootloader;
+    VersionDescriptor firmware;
+    bootloader.SetText("2.1.2");
+    firmware.SetText("1.4.6");
+    ApplyDeviceLines({}, bootloader, kUnknownText);
+    ApplyDeviceLines({}, firmware, kUnavailableText);
+    EXPECT_EQ(bootloader.text, "Unknown");
+    EXPECT_EQ(bootloader.major, -1);
+    EXPECT_EQ(firmware.text, "Unavailable");
+    EXPECT_EQ(firmware.orderKey, -1);
+}
+
+TEST(DeviceLinesTest, LinesWithoutVersionLeaveDescriptorUnset) {
+    VersionDescriptor firmware;
+    firmware.SetText("1.4.6");
+    ApplyDeviceLines({"PROD:KOLM"}, firmware, kUnavailableText);
+    EXPECT_EQ(firmware.text, "");
+    EXPECT_EQ(firmware.product, "KOLM");
+    EXPECT_EQ(firmware.orderKey, -1);
+}
+
+TEST(BoardIdDecodingTest, DecodesCharacterCodesAndDropsTheTrailer) {
+    EXPECT_EQ(DecodeBoardTypeId("303431375933352A"), "0;4;1;7;Y;3;5");
+    EXPECT_EQ(DecodeBoardTypeId("30343137593338zz"), "0;4;1;7;Y;3;8");
+    EXPECT_EQ(DecodeBoardTypeId("4e6e2A"), "N;n"); // either case of hex digits
+}
+
+TEST(BoardIdDecodingTest, ZeroCodeEndsTheId) {
+    EXPECT_EQ(DecodeBoardTypeId("3031003233XX"), "0;1");
+}
+
+TEST(BoardIdDecodingTest, UndecodableLinesAreUnavailable) {
+    EXPECT_EQ(DecodeBoardTypeId(""), "Unavailable");
+    EXPECT_EQ(DecodeBoardTypeId("3"), "Unavailable");
+    EXPECT_EQ(DecodeBoardTypeId("2A"), "Unavailable");        // nothing before the trailer
+    EXPECT_EQ(DecodeBoardTypeId("00312A"), "Unavailable");    // ends before it starts
+    EXPECT_EQ(DecodeBoardTypeId("3031302A"), "0;1;0");        // even count: fine
+    EXPECT_EQ(DecodeBoardTypeId("303132A"), "Unavailable");   // odd number of digits
+    EXPECT_EQ(DecodeBoardTypeId("3G31322A"), "Unavailable");  // not hexadecimal
+    EXPECT_EQ(DecodeBoardTypeId(" 031322A"), "Unavailable");  // no blanks inside a group
+    EXPECT_EQ(DecodeBoardTypeId(std::string(62, '3') + "2A"), // 64 characters: accepted
+              "3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3;3");
+    EXPECT_EQ(DecodeBoardTypeId(std::string(64, '3') + "2A"), "Unavailable");
+}
+
+bool FeedAll(CStartupWatcher& watcher, const std::string& output) {
+    bool seen = false;
+    for (unsigned char c : output) {
+        seen = watcher.Feed(c) || seen;
+    }
+    return seen;
+}
+
+TEST(StartupWatcherTest, FindsTheMessageAnywhereInTheOutput) {
+    CStartupWatcher watcher;
+    EXPECT_TRUE(FeedAll(watcher, "abc\r\n*** Unit Initialised\r\n"));
+}
+
+TEST(StartupWatcherTest, RecognisesOnTheFinalCharacter) {
+    CStartupWatcher watcher;
+    EXPECT_FALSE(FeedAll(watcher, "*** Unit Initialise"));
+    EXPECT_TRUE(watcher.Feed('d'));
+}
+
+TEST(StartupWatcherTest, SkipsNonPrintableBytesButNotMissingBlanks) {
+    CStartupWatcher split;
+    EXPECT_TRUE(FeedAll(split, "*** Unit \r\nInitialised"));
+    CStartupWatcher shortened;
+    EXPECT_FALSE(FeedAll(shortened, "*** Unit\r\nInitialised"));
+    CStartupWatcher withZeroes;
+    EXPECT_TRUE(FeedAll(withZeroes, std::string("***\0 Unit\x7f Initialised", 22)));
+}
+
+TEST(StartupWatcherTest, WindowKeepsOnlyTheLastCharacters) {
+    CStartupWatcher watcher;
+    EXPECT_FALSE(FeedAll(watcher, std::string(1000, 'x') + "*** Unit Initialisex"));
+    EXPECT_EQ(watcher.Window().size(), 20u);
+    EXPECT_TRUE(FeedAll(watcher, "*** Unit Initialised"));
+}
+
+} // namespace
+} // namespace quillon
