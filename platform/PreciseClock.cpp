@@ -1,5 +1,6 @@
 #include "platform/PreciseClock.h"
 
+#include <sys/prctl.h>
 #include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,9 +17,18 @@ inline void CpuRelax() {
 #endif
 }
 
+void LowerTimerSlack() {
+    thread_local bool lowered = false;
+    if (!lowered) {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        lowered = true;
+    }
+}
+
 } // namespace
 
-void PreciseClock::WaitUntil(Clock::time_point deadline) {
+void PreciseClock::WaitUntil(Clock::time_point deadline, Clock::duration spinMargin) {
+    LowerTimerSlack();
     // Sleeping is late by up to a few milliseconds, so sleep only while more than the
     // margin remains and spin through the last stretch.
     for (;;) {
@@ -27,10 +37,10 @@ void PreciseClock::WaitUntil(Clock::time_point deadline) {
             return;
         }
         const auto remaining = deadline - now;
-        if (remaining <= kSpinMargin) {
+        if (remaining <= spinMargin) {
             break;
         }
-        std::this_thread::sleep_for(remaining - kSpinMargin);
+        std::this_thread::sleep_for(remaining - spinMargin);
     }
     while (Clock::now() < deadline) {
         CpuRelax();
