@@ -4,6 +4,7 @@
 #include "upload/BoardMatching.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/DeviceIdentification.h"
+#include "upload/ReplyParsing.h"
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
@@ -31,9 +32,8 @@ constexpr std::uint32_t kSlowBaud = 19200;
 constexpr std::uint32_t kDefaultStartupByteTimeoutMs = 10000;
 constexpr int kAbortPolls = 4000;
 
-// A reply line or a start-up output longer than any the device sends means the line is
-// carrying noise; without a bound a babbling line would hold the transfer forever.
-constexpr std::size_t kMaxReplyLine = 4096;
+// A start-up output longer than any firmware prints means the line carries noise; without
+// a bound a babbling line would hold the transfer for ever.
 constexpr std::size_t kMaxStartupOutput = 1 << 20;
 
 // The activation blocks are chosen with the classic 15-bit linear congruential generator,
@@ -161,43 +161,12 @@ void CUploadCore::Pause(std::uint32_t milliseconds) {
 }
 
 Status CUploadCore::ReadWord(std::uint16_t& word, std::uint32_t timeoutMs) {
-    std::uint8_t high = 0;
-    std::uint8_t low = 0;
-    if (const Status s = link_.ReadByte(high, timeoutMs); s != kOk) {
-        return s;
-    }
-    if (const Status s = link_.ReadByte(low, timeoutMs); s != kOk) {
-        return s;
-    }
-    word = static_cast<std::uint16_t>((high << 8) | low);
-    return kOk;
+    return ReadReplyWord([&](std::uint8_t& byte) { return link_.ReadByte(byte, timeoutMs); }, word);
 }
 
 Status CUploadCore::ReadTextLines(Lines* lines, std::uint32_t timeoutMs) {
-    std::string line;
-    bool previousWasZero = false; // the byte before the first counts as non-zero
-    for (;;) {
-        std::uint8_t byte = 0;
-        if (const Status s = link_.ReadByte(byte, timeoutMs); s != kOk) {
-            return s;
-        }
-        if (byte != 0) {
-            if (line.size() >= kMaxReplyLine) {
-                return kEFail;
-            }
-            line += static_cast<char>(byte);
-            previousWasZero = false;
-            continue;
-        }
-        if (previousWasZero) {
-            return kOk;
-        }
-        if (!line.empty() && lines != nullptr) {
-            lines->push_back(line);
-        }
-        line.clear();
-        previousWasZero = true;
-    }
+    return ReadReplyLines([&](std::uint8_t& byte) { return link_.ReadByte(byte, timeoutMs); },
+                          lines);
 }
 
 Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
