@@ -326,6 +326,22 @@ TEST(DevSimProgram, ServesAPortUntilTerminatedAndSummarises) {
     EXPECT_NE(::lstat(link.c_str(), &st), 0); // the link went with the program
 }
 
+TEST(DevSimProgram, StartsSwitchedOffUntilTheUserSignal) {
+    Program program({"--fast", "--start-off", "--utility-package", QUILLON_REFERENCE_UTILITY,
+                     "--firmware-package", QUILLON_REFERENCE_FIRMWARE});
+    const std::string path = program.Line();
+    ASSERT_FALSE(path.empty());
+    HostPort host;
+    ASSERT_TRUE(host.Open(path));
+    const auto device = MakeDevice();
+    EXPECT_FALSE(host.Activate(*device, 3));
+    program.Signal(SIGUSR1);
+    EXPECT_TRUE(host.Activate(*device, 100));
+    program.Signal(SIGINT);
+    EXPECT_NE(program.Line().find("1 activations answered"), std::string::npos);
+    EXPECT_EQ(program.Wait(), 0);
+}
+
 TEST(DevSimProgram, RunsAWholeUploadAndEndsAfterTheStartUpText) {
     Program program({"--fast", "--exit-after-startup", "--utility-package",
                      QUILLON_REFERENCE_UTILITY, "--firmware-package", QUILLON_REFERENCE_FIRMWARE});

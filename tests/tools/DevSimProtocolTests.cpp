@@ -38,6 +38,38 @@ protected:
     HostPort m_host;
 };
 
+TEST(DevSimPackages, TheDefaultDeviceKnowsTheEmbeddedPackages) {
+    const CDeviceSimulator device;
+    const CDevSimPackageIndex& packages = device.Packages();
+    EXPECT_FALSE(packages.Records().empty());
+    EXPECT_FALSE(packages.ImageSlots().empty());
+    // Every record is recognised by its own payload, and by nothing shorter.
+    for (const auto& record : packages.Records()) {
+        const auto match = packages.MatchHead(record.payload);
+        ASSERT_EQ(match.match, CDevSimPackageIndex::Match::Complete);
+        EXPECT_EQ(match.record->ref, record.ref);
+        const auto head = std::span(record.payload).first(record.payload.size() - 1);
+        EXPECT_EQ(packages.MatchHead(head).match, CDevSimPackageIndex::Match::Partial);
+    }
+}
+
+TEST(DevSimPackages, ModulesKnowTheirRoleAndBootloader) {
+    const auto device = MakeDevice();
+    const auto& modules = device->Packages().Modules();
+    ASSERT_EQ(modules.size(), 12u); // 11 utility modules and the firmware image
+    EXPECT_EQ(modules[kFlashMod5].name, "FlashMod5");
+    EXPECT_EQ(modules[kFlashMod5].role, CDevSimPackageIndex::Role::Flash);
+    ASSERT_TRUE(modules[kFlashMod5].loader.has_value());
+    EXPECT_EQ(modules[kFlashMod5].loader->product, "Tovrin");
+    EXPECT_EQ(modules[kFlashMod5].loader->text, "1.1.1");
+    EXPECT_EQ(modules[kBrdIdMod].role, CDevSimPackageIndex::Role::BoardId);
+    EXPECT_EQ(modules[kFwCrcMod5].role, CDevSimPackageIndex::Role::Crc);
+    EXPECT_EQ(modules[11].role, CDevSimPackageIndex::Role::Image);
+    EXPECT_EQ(modules[11].records.size(), 57u);
+    EXPECT_FALSE(modules[11].loader.has_value());
+    EXPECT_EQ(device->Packages().ImageDescription().text, "1.4.6");
+}
+
 TEST_F(DevSimTest, ActivationIsAnsweredOnlyAfterThePowerUpDelay) {
     DevSimScenario scenario;
     scenario.powerUpDelay = 600ms;

@@ -150,6 +150,26 @@ void CDevSimPackageIndex::AddPackage(DevSimPackage package, std::span<const std:
     }
 }
 
+std::string CDevSimPackageIndex::Describe(const Record& record) const {
+    if (record.module >= 0) {
+        const Module& module = m_modules[static_cast<std::size_t>(record.module)];
+        return module.name + " record " + std::to_string(record.ordinal + 1) + " of " +
+               std::to_string(module.records.size());
+    }
+    switch (record.header.type) {
+    case kActivationBlock:
+        return "activation block";
+    case kInformationRequest:
+        return "information request " + std::to_string(record.header.parameter);
+    case kBaudRateRequest:
+        return "baud-rate request " + std::to_string(record.header.parameter);
+    case kLaunchRequest:
+        return "launch request";
+    default:
+        return "request";
+    }
+}
+
 const CDevSimPackageIndex::Record* CDevSimPackageIndex::Find(const DevSimRecordRef& ref) const {
     for (const Record& record : m_records) {
         if (record.ref == ref) {

@@ -75,6 +75,9 @@ public:
     std::uint16_t ImageCrc() const { return m_imageCrc; }
     std::size_t LongestPayload() const { return m_longestPayload; }
 
+    // "BrdIDMod record 1 of 2", "activation block", "baud-rate request 115200", ...
+    std::string Describe(const Record& record) const;
+
     static Role RoleOfName(const std::string& name);
 
 private:

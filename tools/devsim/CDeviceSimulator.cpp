@@ -342,7 +342,11 @@ void CDeviceSimulator::Device::ReadIncoming() {
 
 void CDeviceSimulator::Device::HangUp() {
     Trace("hang-up");
-    m_sim.m_pty.HangUp();
+    {
+        // CreateLink on the owner's thread looks at the descriptors too.
+        std::lock_guard lock(m_sim.m_mutex);
+        m_sim.m_pty.HangUp();
+    }
     m_lineGone = true;
     Publish([](DevSimState& state) { state.hungUp = true; });
 }
@@ -559,7 +563,7 @@ bool CDeviceSimulator::Device::HandleRecord(const CDevSimPackageIndex::Record& r
     received.ignored = ignoredWhy != nullptr;
     received.at = now;
     Publish([&](DevSimState& state) { state.records.push_back(received); });
-    Trace("rx " + ToString(record.ref) + " type " + TypeText(type) +
+    Trace("rx " + ToString(record.ref) + " " + TypeText(type) + " " + m_index.Describe(record) +
           (ignoredWhy != nullptr ? std::string(" ignored: ") + ignoredWhy : std::string()));
     if (ignoredWhy != nullptr) {
         return true;

@@ -26,8 +26,9 @@ struct DevSimReceivedRecord {
     std::uint16_t type = 0;
     std::uint32_t parameter = 0;
     std::uint32_t baud = 0; // the device's line rate when it arrived
-    // Arrived while the device could not take it (powered off, still powering up, the
-    // bootloader not activated, the firmware running, or the device fallen silent).
+    // Arrived while the device could not take it (still powering up, the bootloader not
+    // activated, the firmware running, or the device fallen silent). A device that is
+    // switched off receives nothing at all.
     bool ignored = false;
     std::chrono::steady_clock::time_point at;
 };
@@ -179,6 +180,8 @@ private:
     const std::unique_ptr<const CDevSimPackageIndex> m_index;
     TraceSink m_trace;
 
+    // Read and written by the device thread; opened and closed by the owner while that
+    // thread does not run. Hanging up and linking happen under m_mutex.
     PseudoTerminal m_pty;
     std::string m_slavePath; // guarded by m_mutex
     int m_wakeFd = -1;       // eventfd: wakes the device thread for a command or a stop
@@ -186,9 +189,9 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     DevSimState m_state;
-    std::vector<Command> m_commands;  // posted, not yet applied (guarded by m_mutex)
-    std::size_t m_commandsPosted = 0; // guarded by m_mutex
-    std::size_t m_commandsApplied = 0;
+    std::vector<Command> m_commands;   // posted, not yet applied (guarded by m_mutex)
+    std::size_t m_commandsPosted = 0;  // guarded by m_mutex
+    std::size_t m_commandsApplied = 0; // guarded by m_mutex
 
     std::chrono::steady_clock::time_point m_startedAt; // for the trace's time stamps
     std::jthread m_thread;

@@ -38,21 +38,6 @@ std::optional<double> ParseProbability(const std::string& text) {
     return value;
 }
 
-std::string KindName(std::uint16_t type) {
-    switch (type) {
-    case 0x3A00:
-        return "activation block";
-    case 0x3A02:
-        return "information request";
-    case 0x3A03:
-        return "baud-rate request";
-    case 0x3A04:
-        return "launch request";
-    default:
-        return "request";
-    }
-}
-
 } // namespace
 
 bool ParseDevSimCommandLine(const std::vector<std::string>& args, DevSimOptions& options,
@@ -391,17 +376,7 @@ std::string DevSimRecordList(const CDevSimPackageIndex& packages) {
     std::string text;
     char line[160];
     for (const CDevSimPackageIndex::Record& record : packages.Records()) {
-        std::string what;
-        if (record.module >= 0) {
-            const auto& module = packages.Modules()[static_cast<std::size_t>(record.module)];
-            what = module.name + " record " + std::to_string(record.ordinal + 1) + " of " +
-                   std::to_string(module.records.size());
-        } else {
-            what = KindName(record.header.type);
-            if (record.header.type == 0x3A02 || record.header.type == 0x3A03) {
-                what += " " + std::to_string(record.header.parameter);
-            }
-        }
+        const std::string what = packages.Describe(record);
         std::snprintf(line, sizeof line, "%-12s type 0x%04X  %5zu bytes  %s\n",
                       ToString(record.ref).c_str(), record.header.type, record.payload.size(),
                       what.c_str());
