@@ -6,9 +6,9 @@
 #include "tests/support/TempDirectory.h"
 
 #include <atomic>
+#include <cctype>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -33,13 +33,20 @@ std::string ReadFile(const std::string& path) {
 
 // Matches one header with any time stamp; returns what follows the first header.
 ::testing::AssertionResult StartsWithHeader(const std::string& text, std::string& rest) {
-    static const std::regex header("\r\n-{43}\r\nLog File Appended - "
-                                   "\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\r\n");
-    std::smatch match;
-    if (!std::regex_search(text, match, header, std::regex_constants::match_continuous)) {
+    const std::string lead = "\r\n" + kHyphens + "\r\nLog File Appended - ";
+    const std::string stamp = "dddd/dd/dd dd:dd:dd\r\n"; // d = any digit
+    if (text.size() < lead.size() + stamp.size() || text.compare(0, lead.size(), lead) != 0) {
         return ::testing::AssertionFailure() << "no header at the start of the log";
     }
-    rest = match.suffix();
+    for (std::size_t i = 0; i < stamp.size(); ++i) {
+        const char c = text[lead.size() + i];
+        const bool ok =
+            stamp[i] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == stamp[i];
+        if (!ok) {
+            return ::testing::AssertionFailure() << "bad time stamp in the header";
+        }
+    }
+    rest = text.substr(lead.size() + stamp.size());
     return ::testing::AssertionSuccess();
 }
 
