@@ -1,7 +1,9 @@
 // quillon-cli: the command-line front end.
 
 #include "cli/CCommandLine.h"
+#include "cli/CDetectCommand.h"
 #include "cli/CInfoCommand.h"
+#include "cli/CUploadCommand.h"
 
 #include <iostream>
 #include <memory>
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
     const std::string program = "quillon-cli";
     quillon::CCommandLine commandLine(program);
     commandLine.AddCommand(std::make_unique<quillon::CInfoCommand>(program));
+    commandLine.AddCommand(std::make_unique<quillon::CDetectCommand>(program));
+    commandLine.AddCommand(std::make_unique<quillon::CUploadCommand>(program));
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = commandLine.Run(args, std::cout, std::cerr);

@@ -1,0 +1,403 @@
+#include "cli/CUploadCommand.h"
+
+#include "cli/CDeviceSession.h"
+#include "cli/CInterruptWatch.h"
+#include "cli/CliExitStatus.h"
+#include "cli/CliSettings.h"
+#include "cli/TerminalText.h"
+#include "upload/UploadTexts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <poll.h>
+#include <unistd.h>
+
+namespace quillon {
+
+struct CUploadCommand::Options {
+    DeviceOptions device;
+    std::optional<bool> slow; // none: the saved setting
+    std::string logPath;      // absolute; empty: no log
+    bool yes = false;
+};
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Bounded wait for the keep-alive worker, as the device information page leaves it.
+constexpr int kKeepAliveStopPolls = 501;
+
+bool SameText(std::intptr_t lParam, const char* text) {
+    const char* posted = MessageText(lParam);
+    return posted != nullptr && std::strcmp(posted, text) == 0;
+}
+
+// The upload page's progress bar and percentage: redrawn in place on a terminal, one line
+// per new percentage otherwise.
+class ProgressDisplay {
+public:
+    ProgressDisplay(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void Show(int percent) {
+        if (percent < 0 || percent == shown_) {
+            return;
+        }
+        shown_ = percent;
+        if (terminal_) {
+            out_ << "\r" << ProgressBar(percent) << std::flush;
+            lineOpen_ = true;
+        } else {
+            out_ << PercentText(percent) << std::endl;
+        }
+    }
+    // Ends the bar's line before other text is printed; the next report starts a new one.
+    void Break() {
+        if (lineOpen_) {
+            out_ << "\n";
+            lineOpen_ = false;
+            shown_ = -1;
+        }
+        out_.flush();
+    }
+
+private:
+    std::ostream& out_;
+    bool terminal_;
+    bool lineOpen_ = false;
+    int shown_ = -1;
+};
+
+bool IsYes(std::string answer) {
+    answer.erase(answer.begin(), std::find_if(answer.begin(), answer.end(),
+                                              [](unsigned char c) { return !std::isspace(c); }));
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) {
+        answer.pop_back();
+    }
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return answer == "y" || answer == "yes";
+}
+
+// Whether the session log could be written, judged without creating it: a run that ends
+// before the firmware starts must leave no file behind.
+bool LogWritable(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        return !std::filesystem::is_directory(path, error) && ::access(path.c_str(), W_OK) == 0;
+    }
+    const std::filesystem::path folder = path.parent_path();
+    return std::filesystem::is_directory(folder, error) &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
+CUploadCommand::CUploadCommand(std::string program) : program_(std::move(program)) {
+}
+
+std::string CUploadCommand::Summary() const {
+    return "upload the firmware into the device on a serial port";
+}
+
+std::string CUploadCommand::Usage() const {
+    return "Usage: " + program_ +
+           " upload [--port PORT] [--slow | --fast] [--log FILE] [--yes]\n"
+           "                   [--wait SECONDS]\n\n"
+           "Waits for the device to be powered up, identifies it, checks that the firmware\n"
+           "suits it, then transfers the firmware (at 115200 baud unless in slow mode), has\n"
+           "the device check it and starts it. Interrupting the transfer (Ctrl-C) asks\n"
+           "first on a terminal and aborts at once otherwise or with --yes.\n\n"
+           "Options:\n" +
+           CDeviceSession::OptionsHelp() +
+           "  --slow           slow mode: stay at 19200 baud for the whole transfer (for an\n"
+           "                   unreliable line); default: the wizard's saved \"Slow mode\"\n"
+           "  --fast           not slow mode, whatever the wizard saved\n"
+           "  --log FILE       append what the device prints while the new firmware starts\n"
+           "                   to FILE (a relative name is taken from the current folder)\n"
+           "  --yes            answer every question with yes: upload also when the device\n"
+           "                   has the same or newer firmware; abort at once when\n"
+           "                   interrupted\n"
+           "  -h, --help       show this help and exit\n\n"
+           "Exit status: 0 the firmware was transferred and started, 1 bad command line,\n"
+           "2 the port could not be opened, 3 no device answered in time, 4 the firmware\n"
+           "is not suitable or a warning was not confirmed, 5 the upload failed,\n"
+           "6 interrupted, 7 invalid package.\n";
+}
+
+int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
+                        std::ostream& err) {
+    const std::string prefix = program_ + " upload";
+    const auto usageError = [&](const std::string& message) {
+        err << prefix << ": " << message << " (see " << program_ << " upload --help)\n";
+        return kExitUsage;
+    };
+    Options options;
+    std::optional<std::string> log;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            out << Usage();
+            return kExitSuccess;
+        }
+        std::string error;
+        std::string value;
+        if (CDeviceSession::ParseOption(args, i, options.device, error)) {
+            // taken
+        } else if (arg == "--slow") {
+            options.slow = true;
+        } else if (arg == "--fast") {
+            options.slow = false;
+        } else if (arg == "--yes" || arg == "-y") {
+            options.yes = true;
+        } else if (CDeviceSession::TakeValue(args, i, "--log", value, error)) {
+            log = value;
+        } else {
+            const bool option = !arg.empty() && arg.front() == '-';
+            error = (option ? "unknown option '" : "unexpected argument '") + arg + "'";
+        }
+        if (!error.empty()) {
+            return usageError(error);
+        }
+    }
+    // The log path is fixed against the folder the program was started in, as the
+    // wizard's LOG switch is.
+    if (log && !log->empty()) {
+        std::error_code error;
+        const std::filesystem::path full = std::filesystem::absolute(*log, error);
+        if (error) {
+            return usageError("cannot resolve the log file name '" + *log + "'");
+        }
+        options.logPath = full.string();
+    }
+    const CliSettings saved = LoadCliSettings();
+    if (!options.device.portGiven) {
+        options.device.port = saved.port;
+        if (options.device.port.empty()) {
+            err << prefix << ": no port saved; name one with --port\n";
+            return kExitUsage;
+        }
+    }
+    if (!options.slow) {
+        options.slow = saved.slow;
+    }
+    terminalInput_ = ::isatty(STDIN_FILENO) != 0;
+    terminalOutput_ = &out == &std::cout && ::isatty(STDOUT_FILENO) != 0;
+
+    if (!options.logPath.empty() && !LogWritable(options.logPath)) {
+        err << prefix << ": warning: the log file " << options.logPath
+            << " cannot be written; the upload goes on without it\n";
+    }
+
+    CInterruptWatch interrupts;
+    CDeviceSession session(prefix, out, err, interrupts);
+    int status = session.LoadPackages(options.device);
+    if (status == kExitSuccess) {
+        status = session.OpenPort(options.device.port);
+    }
+    if (status == kExitSuccess) {
+        status = session.Detect(options.device.wait);
+    }
+    if (status == kExitSuccess) {
+        status = session.Identify();
+    }
+    if (status != kExitSuccess) {
+        return status;
+    }
+    return Transfer(session, options);
+}
+
+CUploadCommand::Answer CUploadCommand::Ask(CDeviceSession& session, const std::string& prompt,
+                                           const std::function<bool()>& stillWanted) {
+    session.Out() << prompt << std::flush;
+    std::string line;
+    for (;;) {
+        if (!stillWanted()) {
+            session.Out() << std::endl;
+            return Answer::Withdrawn;
+        }
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {session.Interrupts().Fd(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, 100);
+        if (ready < 0 && errno != EINTR) {
+            return Answer::No;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if ((fds[1].revents & POLLIN) != 0 && session.Interrupts().Take() != 0) {
+            session.Out() << std::endl;
+            return Answer::Interrupted;
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            continue;
+        }
+        char chunk[256];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            session.Out() << std::endl;
+            return Answer::No; // end of input
+        }
+        line.append(chunk, static_cast<std::size_t>(got));
+        if (const auto end = line.find('\n'); end != std::string::npos) {
+            return IsYes(line.substr(0, end)) ? Answer::Yes : Answer::No;
+        }
+    }
+}
+
+int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
+    CUploadCore& core = session.Core();
+    std::ostream& out = session.Out();
+    std::ostream& err = session.Err();
+
+    const CompatibilityResult decision = session.AssessAndShow();
+    // The bootloader must not fall asleep while the user reads and decides.
+    core.StartActivationWorker(nullptr, true);
+    const auto stopKeepAlive = [&session] {
+        return session.StopActivationWorker(kKeepAliveStopPolls);
+    };
+
+    if (!decision.nextEnabled) {
+        stopKeepAlive();
+        return kExitRefused;
+    }
+    if (decision.outcome == CompatibilityOutcome::Warn) {
+        if (options.yes) {
+            out << "Uploading anyway (--yes).\n";
+        } else if (!terminalInput_) {
+            stopKeepAlive();
+            return session.Fail(kExitRefused,
+                                "not uploading without confirmation; give --yes to upload "
+                                "anyway");
+        } else {
+            const Answer answer =
+                Ask(session, "Upload this firmware anyway? [y/N] ", [] { return true; });
+            if (answer != Answer::Yes) {
+                stopKeepAlive();
+                if (answer == Answer::Interrupted) {
+                    return session.Fail(kExitAborted, "interrupted; nothing was uploaded");
+                }
+                return session.Fail(kExitRefused, "not uploading");
+            }
+        }
+    }
+    if (!stopKeepAlive()) {
+        return session.Fail(kExitUploadFailed, "the device could not be taken over from the "
+                                               "keep-alive; nothing was uploaded");
+    }
+
+    core.SetSlowMode(*options.slow);
+    core.SetLogPath(options.logPath);
+    out << "\n";
+    if (*options.slow) {
+        out << "Slow mode: the transfer stays at 19200 baud.\n";
+    }
+    out.flush();
+
+    CMessageQueue& queue = session.Queue();
+    core.StartUpload(&queue);
+
+    ProgressDisplay progress(out, terminalOutput_);
+    std::deque<CMessageQueue::Message> deferred;
+    bool abortRequested = false;
+    bool abortText = false;
+    bool succeeded = false;
+    const auto endedMeanwhile = [&] {
+        while (const auto message = queue.Take(0ms)) {
+            deferred.push_back(*message);
+        }
+        return std::none_of(deferred.begin(), deferred.end(),
+                            [](const auto& m) { return m.number == kMsgSequenceEnded; });
+    };
+
+    for (;;) {
+        CMessageQueue::Message message;
+        int signal = 0;
+        CDeviceSession::WaitResult result = CDeviceSession::WaitResult::Message;
+        if (!deferred.empty()) {
+            message = deferred.front();
+            deferred.pop_front();
+        } else {
+            result = session.WaitForMessage(message, signal, std::nullopt);
+        }
+
+        if (result == CDeviceSession::WaitResult::Interrupted) {
+            progress.Break();
+            if (abortRequested) {
+                err << "The upload is being aborted...\n";
+                continue;
+            }
+            bool abort = options.yes || !terminalInput_ || signal != SIGINT;
+            if (!abort) {
+                const Answer answer =
+                    Ask(session, std::string(kInterruptQuestion) + "[y/N] ", endedMeanwhile);
+                // A second interrupt while asked counts as an insistent yes.
+                abort = answer == Answer::Yes || answer == Answer::Interrupted;
+                if (answer == Answer::Withdrawn) {
+                    out << "The upload has ended meanwhile.\n";
+                }
+            }
+            if (abort) {
+                abortRequested = true;
+                err << "Aborting the upload...\n";
+                err.flush();
+                core.AbortUpload();
+            }
+            continue;
+        }
+
+        switch (message.number) {
+        case kMsgTransferStarted:
+            progress.Break();
+            out << kTransferHeading << "\n";
+            progress.Show(0);
+            break;
+        case kMsgProgress:
+            progress.Show(ProgressPercent(message.wParam, message.lParam));
+            break;
+        case kMsgError:
+            progress.Break();
+            abortText = abortText || SameText(message.lParam, texts::kAborted);
+            err << MessageText(message.lParam) << "\n";
+            err.flush();
+            break;
+        case kMsgStatus:
+            progress.Break();
+            succeeded = SameText(message.lParam, texts::kTransferSucceeded);
+            out << MessageText(message.lParam) << "\n";
+            out.flush();
+            break;
+        default:
+            break; // the bootloader's answer after the speed change, Back enabled
+        }
+        if (message.number == kMsgSequenceEnded) {
+            progress.Break();
+            break;
+        }
+    }
+
+    if (succeeded) {
+        return kExitSuccess;
+    }
+    if (abortRequested) {
+        if (!abortText) {
+            // The transfer was past its last abort check (the firmware was being launched
+            // or starting) and ended without confirming the start.
+            err << texts::kAborted << "\n";
+        }
+        return kExitAborted;
+    }
+    // An abort ending the user did not ask for: the device kept sending the transfer
+    // elsewhere than the module it was given.
+    return kExitUploadFailed;
+}
+
+} // namespace quillon

@@ -1,0 +1,35 @@
+#include "cli/CliSettings.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace quillon {
+
+namespace {
+
+QString AsText(const QVariant& value) {
+    // A comma in a hand-edited value makes QSettings read a list; it was one text.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QLatin1Char(','));
+    }
+    return value.toString();
+}
+
+} // namespace
+
+CliSettings LoadCliSettings() {
+    CliSettings result;
+    const QSettings settings(QStringLiteral("Veldra"), QStringLiteral("Quillon"));
+    if (const QVariant port = settings.value(QStringLiteral("Port")); port.isValid()) {
+        result.port = AsText(port).toStdString();
+    }
+    bool isNumber = false;
+    const qlonglong slow =
+        AsText(settings.value(QStringLiteral("Slow"))).trimmed().toLongLong(&isNumber);
+    result.slow = isNumber && slow != 0;
+    return result;
+}
+
+} // namespace quillon
