@@ -11,6 +11,8 @@ namespace quillon {
 // short, or its size field is not 14). It carries the package's name (empty unless one
 // was set) and the cause code of an invalid file (6). Whoever reads records from a
 // package either catches it or lets it end the program.
+//
+// Threads: an immutable value, thrown and caught on the thread that read the package.
 class CInvalidFileError : public std::exception {
 public:
     static constexpr Status kCause = kErrorInvalidHandle;

@@ -8,7 +8,9 @@ namespace quillon {
 
 // Every version the program handles: the device's bootloader and firmware, the package
 // firmware, the minimum bootloader, and each descriptor of the packages. Parsed from a
-// text such as "VERS:1.4.6" and ordered by orderKey alone. A plain value.
+// text such as "VERS:1.4.6" and ordered by orderKey alone.
+//
+// Threads: a plain value with no shared state; whoever holds a copy owns it.
 struct VersionDescriptor {
     static constexpr std::int32_t kUnset = -1;
 

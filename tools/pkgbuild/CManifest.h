@@ -10,6 +10,8 @@ namespace quillon {
 
 // A package manifest: the readable source from which the package builder makes a package
 // in the record container format. Line-based; see kManifestSyntax for the grammar.
+//
+// Threads: used by the single-threaded builder program and tests; no shared state.
 class CManifest {
 public:
     // One manifest "record" line, expanded by the builder into `count` records.

@@ -13,6 +13,8 @@ namespace quillon {
 // boundary. Every other record gets payload bytes from a seeded generator: the same
 // manifest always gives the same package, the bytes look enciphered, and no two payloads
 // are equal (the device simulator tells records apart by their payloads).
+//
+// Threads: no shared state; one object per thread.
 class CPackageBuilder {
 public:
     // False with a message in Error() when the manifest cannot make a sound package.
