@@ -13,6 +13,8 @@ namespace quillon {
 // within tens of microseconds and a short spin margin suffices; quillon-bench-link measures
 // the margin against longer ones (a longer spin costs CPU and, on a busy machine, is more
 // often preempted, which makes it later, not more exact).
+//
+// Threads: no shared state; every member may be called from any thread.
 class PreciseClock {
 public:
     using Clock = std::chrono::steady_clock;

@@ -65,7 +65,8 @@ public:
     // lost and none from before counts). Reports EV_RXCHAR while received bytes wait and
     // were not yet reported or the queue changed since, EV_BREAK and EV_ERR from the
     // driver's counters, and EV_ERR once on a hang-up; after a hang-up it only sleeps until
-    // woken, so a caller in a loop never spins.
+    // woken, so a caller in a loop never spins. EV_RXFLAG is never reported: spotting the
+    // event character would mean taking the bytes out of the driver's queue.
     int WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& events,
                   std::uint64_t wakeSequence);
     std::uint64_t WakeSequence() const { return wakeSequence_.load(std::memory_order_seq_cst); }

@@ -353,8 +353,8 @@ TEST_F(SerialPortTest, HangUpIsReportedOnceWithoutSpinning) {
     ASSERT_TRUE(testing::WaitUntil([&] { return port.EventCount() >= 1; }));
     // A thread that spins on the dead port would burn the whole window.
     const double cpuBefore = ProcessCpuSeconds();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.15);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.25);
     const auto events = port.Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].first, EV_ERR);

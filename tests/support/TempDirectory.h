@@ -6,7 +6,7 @@
 namespace quillon::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it when
-// the object goes.
+// the object goes. Belongs to the thread that made it.
 class TempDirectory {
 public:
     TempDirectory();
