@@ -7,8 +7,8 @@
 namespace quillon {
 
 // Resource ids of the wizard's own assets.
-inline constexpr int kIdLicenceText = 143; // type LICENSE
-inline constexpr int kIdSidePicture = 135; // bitmap beside every page
+inline constexpr int kIdLicenceResource = 143; // type LICENSE
+inline constexpr int kIdSidePicture = 135;     // bitmap beside every page
 
 // Registers the wizard's resources with the resource system (once; any thread).
 void EnsureWizardResources();
