@@ -13,11 +13,10 @@ CNewWizDialog::CNewWizDialog(int templateId, QWidget* parent) : CDialog(template
 }
 
 CNewWizDialog::~CNewWizDialog() {
-    // The pages belong to someone else: they must not go down with this widget.
-    for (CNewWizPage* page : pages_) {
-        if (page->parentWidget() == this) {
-            page->setParent(nullptr);
-        }
+    // The pages belong to someone else: they must not go down with this widget. (Their
+    // owner may have destroyed them already, so only the living children are looked at.)
+    for (CNewWizPage* page : findChildren<CNewWizPage*>(QString(), Qt::FindDirectChildrenOnly)) {
+        page->setParent(nullptr);
     }
 }
 
