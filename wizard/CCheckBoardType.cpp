@@ -1,0 +1,8 @@
+#include "wizard/CCheckBoardType.h"
+
+namespace quillon {
+
+CCheckBoardType::CCheckBoardType() : CNewWizPage(kTemplateId) {
+}
+
+} // namespace quillon

@@ -1,0 +1,8 @@
+#include "wizard/CConnectPage.h"
+
+namespace quillon {
+
+CConnectPage::CConnectPage() : CNewWizPage(kTemplateId) {
+}
+
+} // namespace quillon

@@ -1,0 +1,8 @@
+#include "wizard/CUploadPage.h"
+
+namespace quillon {
+
+CUploadPage::CUploadPage() : CNewWizPage(kTemplateId) {
+}
+
+} // namespace quillon

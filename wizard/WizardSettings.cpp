@@ -1,0 +1,51 @@
+#include "wizard/WizardSettings.h"
+
+#include "wizard/MessageBox.h"
+
+#include <QSettings>
+#include <QStringList>
+#include <QVariant>
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kOrganisation = "Veldra";
+
+QString AsText(const QVariant& value) {
+    // An unquoted comma in a hand-edited file makes the value a list; it was one text.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QLatin1Char(','));
+    }
+    return value.toString();
+}
+
+} // namespace
+
+WizardSettings LoadWizardSettings() {
+    WizardSettings result;
+    const QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
+
+    const QVariant port = settings.value(QStringLiteral("Port"));
+    if (port.isValid()) {
+        result.port = AsText(port).toStdString();
+    }
+
+    const QVariant slow = settings.value(QStringLiteral("Slow"));
+    bool isNumber = false;
+    const qlonglong number = AsText(slow).trimmed().toLongLong(&isNumber);
+    result.slow = isNumber && number != 0;
+    return result;
+}
+
+bool SaveWizardSettings(const WizardSettings& values) {
+    QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
+    // Only ever replace the file as a whole.
+    settings.setAtomicSyncRequired(true);
+    settings.setValue(QStringLiteral("Port"), QString::fromStdString(values.port));
+    settings.setValue(QStringLiteral("Slow"), values.slow ? 1 : 0);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace quillon
