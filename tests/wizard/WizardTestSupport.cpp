@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -82,6 +84,51 @@ RealBoxAnswerer::RealBoxAnswerer(std::function<void()> beforeAnswer) : timer_(ne
 
 RealBoxAnswerer::~RealBoxAnswerer() {
     delete timer_;
+}
+
+TestWizard::TestWizard() {
+    master.AddPage(licence, CLicensePage::kTemplateId);
+    master.AddPage(port, CChoosePortPage::kTemplateId);
+    master.AddPage(connect, CConnectPage::kTemplateId);
+    master.AddPage(information, CCheckBoardType::kTemplateId);
+    master.AddPage(upload, CUploadPage::kTemplateId);
+    master.selectedPort = "COM1";
+    port.SetPortFinder([] { return std::vector<std::string>{}; });
+}
+
+TestWizard::~TestWizard() {
+    master.DestroyWindow();
+}
+
+void TestWizard::Open() {
+    ASSERT_TRUE(master.Create());
+    master.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&master));
+    master.SetIdleNotification(true);
+}
+
+int TestWizard::ActiveId() const {
+    const CNewWizPage* page = master.GetActivePage();
+    return page == nullptr ? 0 : page->TemplateId();
+}
+
+void TestWizard::GoToPortPage() {
+    Click(licence, kIdAccept);
+    Click(master, kIdWizNext);
+    ASSERT_EQ(ActiveId(), CChoosePortPage::kTemplateId);
+}
+
+void TestWizard::TypePort(const QString& text) {
+    auto* combo = port.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    ASSERT_NE(combo, nullptr);
+    QLineEdit* edit = combo->lineEdit();
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    if (!text.isEmpty()) {
+        QTest::keyClicks(edit, text);
+    }
 }
 
 } // namespace quillon::test

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "wizard/CCheckBoardType.h"
+#include "wizard/CChoosePortPage.h"
+#include "wizard/CConnectPage.h"
 #include "wizard/CDialog.h"
+#include "wizard/CLicensePage.h"
+#include "wizard/CMasterDlg.h"
+#include "wizard/CUploadPage.h"
 #include "wizard/MessageBox.h"
 
 #include <QString>
@@ -63,6 +69,30 @@ public:
 private:
     std::vector<SeenBox> seen_;
     class QTimer* timer_;
+};
+
+// The master dialog with the five pages in the application's order, shown modelessly with
+// the idle notification on, so a test can click through it step by step.
+class TestWizard {
+public:
+    TestWizard();
+    ~TestWizard();
+    TestWizard(const TestWizard&) = delete;
+    TestWizard& operator=(const TestWizard&) = delete;
+
+    void Open();
+    int ActiveId() const;
+    // Accepts the licence and goes on to the port page.
+    void GoToPortPage();
+    // Replaces the text of the port page's combo box the way a user does it.
+    void TypePort(const QString& text);
+
+    CMasterDlg master;
+    CLicensePage licence;
+    CChoosePortPage port;
+    CConnectPage connect;
+    CCheckBoardType information;
+    CUploadPage upload;
 };
 
 } // namespace quillon::test

@@ -1,0 +1,242 @@
+#include "WizardTestSupport.h"
+#include "platform/PseudoTerminal.h"
+#include "wizard/SerialPortDiscovery.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace quillon::test {
+namespace {
+
+const QString kCannotOpen = QStringLiteral("Selected COM port could not be opened.");
+
+QStringList Items(const CDialog& page) {
+    QStringList items;
+    auto* combo = page.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    for (int i = 0; combo != nullptr && i < combo->count(); ++i) {
+        items << combo->itemText(i);
+    }
+    return items;
+}
+
+TEST(PortDiscoveryTest, OffersUsbAcmAndBuiltInPortsWithAKnownUart) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    namespace fs = std::filesystem;
+    const fs::path sys = root.path().toStdString();
+    const fs::path tty = sys / "class" / "tty";
+    const fs::path buses = sys / "bus";
+    for (const char* bus : {"usb-serial", "usb", "amba", "pnp"}) {
+        fs::create_directories(buses / bus);
+    }
+    auto port = [&](const char* name, const char* bus, const char* type) {
+        fs::create_directories(tty / name / "device");
+        if (bus != nullptr) {
+            fs::create_directory_symlink(buses / bus, tty / name / "device" / "subsystem");
+        }
+        if (type != nullptr) {
+            QFile file(QString::fromStdString((tty / name / "type").string()));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(type);
+        }
+    };
+    port("ttyUSB0", "usb-serial", nullptr);
+    port("ttyACM1", "usb", nullptr);
+    port("ttyS0", "pnp", "4\n");
+    port("ttyS1", "pnp", "0\n");   // a placeholder without a UART
+    port("ttyS2", "pnp", nullptr); // nothing known either
+    port("ttyAMA0", "amba", nullptr);
+    port("ttyXRUSB0", "usb-serial", nullptr);
+    fs::create_directories(tty / "tty0"); // a virtual terminal: no device
+    fs::create_directories(tty / "ptmx");
+
+    std::vector<std::string> found = FindSerialPorts(tty, "/dev");
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"/dev/ttyACM1", "/dev/ttyS0", "/dev/ttyUSB0",
+                                               "/dev/ttyXRUSB0"}));
+    EXPECT_TRUE(FindSerialPorts(sys / "missing", "/dev").empty());
+}
+
+TEST(PortDiscoveryTest, ExplainsWhyAPortCouldNotBeOpened) {
+    EXPECT_NE(DescribeOpenFailure(EACCES, "/dev/ttyS0").find("\"dialout\" group"),
+              std::string::npos);
+    EXPECT_NE(DescribeOpenFailure(EBUSY, "/dev/ttyS0").find("in use"), std::string::npos);
+    EXPECT_NE(DescribeOpenFailure(ENOENT, "/dev/ttyS9").find("no port /dev/ttyS9"),
+              std::string::npos);
+    EXPECT_NE(DescribeOpenFailure(ENOTTY, "/tmp/x").find("not a serial port"), std::string::npos);
+    EXPECT_FALSE(DescribeOpenFailure(EIO, "/dev/ttyS0").empty());
+}
+
+TEST(PortPageTest, ListsThePortsInTextOrderAndShowsTheSavedNameEvenWhenUnlisted) {
+    TestWizard wizard;
+    wizard.port.SetPortFinder([] {
+        return std::vector<std::string>{"COM2", "COM10", "COM1", "/dev/ttyUSB0"};
+    });
+    wizard.master.selectedPort = "/dev/ttyACM7";
+    wizard.Open();
+    wizard.GoToPortPage();
+    EXPECT_EQ(Items(wizard.port), (QStringList{"/dev/ttyUSB0", "COM1", "COM10", "COM2"}));
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), "/dev/ttyACM7");
+    EXPECT_FALSE(wizard.port.IsDlgButtonChecked(kIdSlowMode));
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizNext));
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizBack));
+
+    // The list is built once: coming back does not add the ports again.
+    Click(wizard.master, kIdWizBack);
+    Click(wizard.master, kIdWizNext);
+    EXPECT_EQ(Items(wizard.port).size(), 4);
+}
+
+TEST(PortPageTest, NextFollowsTheTextAsItIsTypedAndOnIdleTheFirmwaresTargets) {
+    TestWizard wizard;
+    wizard.Open();
+    wizard.GoToPortPage();
+    ASSERT_FALSE(wizard.master.targetTypes.empty());
+    wizard.TypePort("");
+    EXPECT_FALSE(IsEnabled(wizard.master, kIdWizNext)); // at once, not on idle
+    Pump();
+    EXPECT_FALSE(IsEnabled(wizard.master, kIdWizNext));
+    wizard.TypePort("C");
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizNext));
+    Pump();
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizNext));
+
+    // Without target board types, idle takes Next away again.
+    wizard.master.targetTypes.clear();
+    Pump();
+    EXPECT_FALSE(IsEnabled(wizard.master, kIdWizNext));
+    wizard.TypePort("CO");
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizNext));
+    Pump();
+    EXPECT_FALSE(IsEnabled(wizard.master, kIdWizNext));
+}
+
+TEST(PortPageTest, AnUnopenablePortGivesTheMessageWithTheReasonAndStays) {
+    TestWizard wizard;
+    wizard.Open();
+    wizard.GoToPortPage();
+    // The default name on a machine without that port.
+    wizard.TypePort("/dev/quillon-no-such-port");
+    {
+        RealBoxAnswerer boxes;
+        Click(wizard.master, kIdWizNext);
+        ASSERT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_EQ(boxes.Seen()[0].caption, "Quillon");
+        EXPECT_EQ(boxes.Seen()[0].text, kCannotOpen);
+        EXPECT_EQ(boxes.Seen()[0].icon, QMessageBox::Warning);
+        EXPECT_TRUE(boxes.Seen()[0].informative.contains("no port /dev/quillon-no-such-port"))
+            << boxes.Seen()[0].informative.toStdString();
+    }
+    EXPECT_EQ(wizard.ActiveId(), CChoosePortPage::kTemplateId);
+    EXPECT_FALSE(wizard.master.Link().IsOpen());
+    EXPECT_EQ(wizard.master.selectedPort, "/dev/quillon-no-such-port");
+    EXPECT_FALSE(wizard.connect.IsCreated());
+}
+
+TEST(PortPageTest, NextOpensThePortAt19200AndComingBackClosesIt) {
+    PseudoTerminal device;
+    ASSERT_EQ(device.Open(), 0);
+    TestWizard wizard;
+    wizard.Open();
+    wizard.GoToPortPage();
+    wizard.TypePort(QString::fromStdString(device.SlavePath()));
+    MessageBoxRecorder boxes;
+
+    Click(wizard.master, kIdWizNext);
+    EXPECT_TRUE(boxes.Requests().empty());
+    EXPECT_EQ(wizard.ActiveId(), CConnectPage::kTemplateId);
+    ASSERT_TRUE(wizard.master.Link().IsOpen());
+    EXPECT_EQ(wizard.master.Link().GetBaudRate(), 19200);
+    EXPECT_EQ(wizard.master.Link().GetDataBits(), 8);
+    EXPECT_EQ(wizard.master.Link().GetParity(), 0);
+    EXPECT_EQ(wizard.master.Link().GetStopBits(), 0);
+    EXPECT_EQ(wizard.master.Link().GetHandshake(), 0);
+    EXPECT_EQ(wizard.master.Link().GetEventMask(), 0xC1u);
+    EXPECT_EQ(device.SlaveBaudRate(), 19200u);
+
+    Click(wizard.master, kIdWizBack);
+    EXPECT_EQ(wizard.ActiveId(), CChoosePortPage::kTemplateId);
+    EXPECT_FALSE(wizard.master.Link().IsOpen());
+
+    // The line was left at another speed; Next sets 19200 again.
+    Click(wizard.master, kIdWizNext);
+    ASSERT_TRUE(wizard.master.Link().IsOpen());
+    wizard.master.Link().ConfigureLine(115200, 8, 0, 0);
+    Click(wizard.master, kIdWizBack);
+    Click(wizard.master, kIdWizNext);
+    ASSERT_TRUE(wizard.master.Link().IsOpen());
+    EXPECT_EQ(wizard.master.Link().GetBaudRate(), 19200);
+    EXPECT_EQ(device.SlaveBaudRate(), 19200u);
+    EXPECT_TRUE(boxes.Requests().empty());
+}
+
+TEST(PortPageTest, APortHeldByAnotherProgramIsReportedAsInUse) {
+    PseudoTerminal device;
+    ASSERT_EQ(device.Open(), 0);
+    CFWUplSerialEx holder;
+    ASSERT_EQ(holder.Open(device.SlavePath(), 2048, 2048, true), kOk);
+    TestWizard wizard;
+    wizard.Open();
+    wizard.GoToPortPage();
+    wizard.TypePort(QString::fromStdString(device.SlavePath()));
+    MessageBoxRecorder boxes;
+    Click(wizard.master, kIdWizNext);
+    ASSERT_EQ(boxes.Requests().size(), 1u);
+    EXPECT_EQ(boxes.Requests()[0].text, kCannotOpen);
+    EXPECT_TRUE(boxes.Requests()[0].detail.contains("in use"))
+        << boxes.Requests()[0].detail.toStdString();
+    EXPECT_EQ(wizard.ActiveId(), CChoosePortPage::kTemplateId);
+    holder.Close();
+    Click(wizard.master, kIdWizNext);
+    EXPECT_EQ(wizard.ActiveId(), CConnectPage::kTemplateId);
+}
+
+TEST(PortPageTest, SlowModeAndThePortNameAreTakenWhenThePageIsLeft) {
+    TestWizard wizard;
+    wizard.port.SetSlowMode(true);
+    wizard.Open();
+    wizard.GoToPortPage();
+    EXPECT_TRUE(wizard.port.IsDlgButtonChecked(kIdSlowMode));
+    Click(wizard.port, kIdSlowMode);
+    wizard.TypePort("ttyUSB4");
+    EXPECT_TRUE(wizard.port.SlowMode()); // not before the page is left
+    Click(wizard.master, kIdWizBack);
+    EXPECT_FALSE(wizard.port.SlowMode());
+    EXPECT_FALSE(wizard.master.SlowMode());
+    EXPECT_EQ(wizard.master.selectedPort, "ttyUSB4");
+    Click(wizard.master, kIdWizNext);
+    Click(wizard.port, kIdSlowMode);
+    wizard.master.DestroyWindow(); // closing the wizard leaves the page too
+    EXPECT_TRUE(wizard.port.SlowMode());
+    EXPECT_TRUE(wizard.master.SlowMode());
+}
+
+TEST(PortPageTest, TheHiddenFieldsCarryThePackageVersion) {
+    TestWizard wizard;
+    wizard.Open();
+    wizard.GoToPortPage();
+    EXPECT_FALSE(wizard.port.GetDlgItem(kIdNewFirmwareLabel)->isVisible());
+    EXPECT_FALSE(wizard.port.GetDlgItem(kIdNewFirmwareVersion)->isVisible());
+    const VersionDescriptor& package = wizard.master.packageFirmware;
+    ASSERT_FALSE(package.product.empty());
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdNewFirmwareVersion).toStdString(),
+              package.product + " v." + package.text);
+
+    wizard.master.packageFirmware.product.clear();
+    wizard.port.UpdateData(false);
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdNewFirmwareVersion).toStdString(), package.text);
+    wizard.master.packageFirmware.product = "KOLM";
+    wizard.master.packageFirmware.text = "UNKNOWN";
+    wizard.port.UpdateData(false);
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdNewFirmwareVersion), "UNKNOWN");
+}
+
+} // namespace
+} // namespace quillon::test
