@@ -117,7 +117,7 @@ void PaintArrow(QPainter& painter, const QRectF& area, double unit) {
     const double shaftWidth = area.width() * 0.08;
     const double headWidth = area.width() * 0.22;
     const double headLength = area.width() * 0.12;
-    const double shaftTop = Map(area, {50, 30}).y();
+    const double shaftTop = Map(area, {50, 33}).y();
 
     QPainterPath arrow;
     arrow.moveTo(tip);
@@ -135,13 +135,12 @@ void PaintArrow(QPainter& painter, const QRectF& area, double unit) {
     painter.setBrush(amber);
     painter.drawPath(arrow);
 
+    // Data bits trailing the arrow.
     painter.setPen(Qt::NoPen);
-    const double block = shaftWidth * 0.9;
+    const double block = shaftWidth * 0.6;
     for (int i = 1; i <= 3; ++i) {
-        QColor faded = amber;
-        faded.setAlpha(200 - i * 50);
-        painter.setBrush(faded);
-        const double y = shaftTop - i * block * 1.7;
+        painter.setBrush(QColor(0x8F, 0xD8, 0xEC, 220 - i * 55));
+        const double y = shaftTop - i * block * 1.8;
         painter.drawRect(QRectF(tip.x() - block / 2, y, block, block));
     }
 }
@@ -193,6 +192,26 @@ QPixmap RenderSidePicture(const QSize& size) {
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     PaintSidePicture(painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    return pixmap;
+}
+
+QPixmap RenderAppIcon(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF tile(0, 0, size, size);
+    QLinearGradient gradient(tile.topLeft(), tile.bottomLeft());
+    gradient.setColorAt(0.0, QColor(0x0B, 0x24, 0x3F));
+    gradient.setColorAt(1.0, QColor(0x16, 0x63, 0x7C));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(gradient);
+    painter.drawRoundedRect(tile, size * 0.18, size * 0.18);
+    // The emblem of the side picture lies in its upper part; map that part onto the tile.
+    const QRectF area(-size * 0.25, -size * 0.72, size * 1.5, size * 2.7);
+    const double unit = area.width() / 100.0;
+    PaintChip(painter, area, unit);
+    PaintArrow(painter, area, unit);
     return pixmap;
 }
 

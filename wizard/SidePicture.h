@@ -14,4 +14,7 @@ namespace quillon {
 void PaintSidePicture(QPainter& painter, const QRectF& area);
 QPixmap RenderSidePicture(const QSize& size);
 
+// The program's icon: the chip and arrow of the side picture on a rounded blue tile.
+QPixmap RenderAppIcon(int size);
+
 } // namespace quillon
