@@ -38,6 +38,10 @@ demo: build
 info: build
 	$(BUILD)/cli/quillon-cli info
 
+# Renders the wizard's pages offscreen into $(BUILD)/screenshots/*.png for review.
+screenshots: build
+	cmake --build $(BUILD) --target screenshots
+
 bench: build
 	scripts/run-bench $(BUILD)
 
