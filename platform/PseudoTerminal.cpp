@@ -56,11 +56,9 @@ int PseudoTerminal::Open() {
     }
     char name[PATH_MAX] = {};
     int error = 0;
-    if (grantpt(master) != 0 || unlockpt(master) != 0) {
-        error = errno;
-    } else if (ptsname_r(master, name, sizeof name) != 0) {
-        error = errno;
-    } else if (fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0 ||
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
         error = errno;
     } else {
         error = MakeRaw(master);
