@@ -524,6 +524,17 @@ TEST_F(DevSimTest, ProgrammingTimeAndLatencyDelayTheReplies) {
     EXPECT_GE(Clock::now() - sent, 250ms);
 }
 
+TEST_F(DevSimTest, RecordsTakeTheirTimeOnTheLine) {
+    StartDevice();
+    Activate();
+    ASSERT_EQ(m_host.Exchange(*m_device, Utility(ModuleRecord(kBrdIdMod, 0))), 0x3A05);
+    // 736 bytes at 19200 baud: the last one arrives 383 ms after the first.
+    const auto sent = Clock::now();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(ModuleRecord(kBrdIdMod, 1))));
+    ASSERT_EQ(m_host.Read(2), Word(0x0001));
+    EXPECT_GE(Clock::now() - sent, 380ms);
+}
+
 TEST_F(DevSimTest, StopsPromptlyWhileWaitingAndCanBeStoppedTwice) {
     DevSimScenario scenario;
     scenario.programmingTime = 60000ms;

@@ -167,6 +167,7 @@ private:
     SeededRandom m_noise;     // the bytes of garbage and corruption
 
     Bytes m_buffer;
+    std::vector<Clock::time_point> m_arrivals; // when each byte of m_buffer was read
     bool m_lineGone = false;
     std::uint32_t m_baud = 0;
     bool m_everPowered = false;
@@ -338,6 +339,7 @@ void CDeviceSimulator::Device::ReadIncoming() {
         return;
     }
     m_buffer.insert(m_buffer.end(), chunk, chunk + count);
+    m_arrivals.insert(m_arrivals.end(), count, Clock::now());
 }
 
 void CDeviceSimulator::Device::HangUp() {
@@ -386,6 +388,7 @@ void CDeviceSimulator::Device::PowerOn() {
     m_powerUpAt = Clock::now() + m_scenario.powerUpDelay;
     m_baud = m_scenario.initialBaud;
     m_buffer.clear();
+    m_arrivals.clear();
     m_lastActivity = Clock::now();
     Trace("power on");
     Publish([&](DevSimState& state) {
@@ -412,6 +415,7 @@ void CDeviceSimulator::Device::PowerOff() {
     m_flashModuleLoaded = false;
     m_eraseArmed = false;
     m_buffer.clear();
+    m_arrivals.clear();
     Trace("power off");
     Publish([](DevSimState& state) {
         state.poweredOn = false;
@@ -495,17 +499,21 @@ bool CDeviceSimulator::Device::ProcessBuffer() {
         }
         if (match.match == CDevSimPackageIndex::Match::None) {
             m_buffer.erase(m_buffer.begin());
+            m_arrivals.erase(m_arrivals.begin());
             ++dropped;
             continue;
         }
         const CDevSimPackageIndex::Record& record = *match.record;
-        m_buffer.erase(m_buffer.begin(),
-                       m_buffer.begin() + static_cast<std::ptrdiff_t>(record.payload.size()));
-        if (dropped > 0) {
-            Publish([&](DevSimState& state) { state.unrecognisedBytes += dropped; });
-            Trace("rx " + std::to_string(dropped) + " unrecognisable bytes dropped");
-            dropped = 0;
+        // The host's write is instant on a pseudo-terminal; on a wire the last byte
+        // arrives only after the whole record has been clocked through.
+        if (m_scenario.pacing &&
+            !SleepUntil(m_arrivals.front() + LineTime(record.payload.size(), m_baud))) {
+            whole = false;
+            break;
         }
+        const auto length = static_cast<std::ptrdiff_t>(record.payload.size());
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + length);
+        m_arrivals.erase(m_arrivals.begin(), m_arrivals.begin() + length);
         if (!HandleRecord(record)) {
             whole = false;
             break;

@@ -311,8 +311,8 @@ std::string DevSimHelpText() {
         "                              without records; 0 never (default " +
         ms(d.idleTimeout) +
         ")\n"
-        "  --no-pacing                 send at once instead of at the line rate (size x 10 / "
-        "baud)\n"
+        "  --no-pacing                 no time on the line: records count as received and answers\n"
+        "                              leave at once (otherwise each byte takes 10 / baud s)\n"
         "  --fast                      no delays and no pacing (for benchmarks)\n"
         "\n"
         "Faults (RECORD is image:N or utility:N, the record's number in its package; see\n"

@@ -98,7 +98,8 @@ struct DevSimScenario {
     // Without a record for this long, the bootloader leaves the active state and waits for
     // an activation block again; 0 keeps it active for ever.
     Milliseconds idleTimeout{0};
-    // Bytes leave at the current line rate (size x 10 / baud); false sends them at once.
+    // Bytes take size x 10 / baud on the line both ways: answers leave at that pace, and a
+    // record counts as received when its last byte would have arrived. False: at once.
     bool pacing = true;
 
     // Faults.
