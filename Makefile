@@ -7,7 +7,8 @@ WERROR ?= ON
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
-.PHONY: all deps build test test-asan test-tsan demo info screenshots bench fuzz clean
+.PHONY: all deps build test test-asan test-tsan demo info screenshots bench fuzz fuzz-ci \
+        fuzz-build soak clean
 
 all: build
 
@@ -44,6 +45,32 @@ screenshots: build
 
 bench: build
 	scripts/run-bench $(BUILD)
+
+# libFuzzer targets (fuzz/) in a clang build of their own, every library instrumented.
+# fuzz-ci: a short run of a fixed number of executions per target with a fixed seed;
+# fuzz: a longer run of FUZZ_SECONDS per target. Findings land in build-fuzz/fuzz/artifacts.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_RUNS ?= 20000
+FUZZ_SECONDS ?= 600
+
+fuzz-build:
+	@scripts/install-deps fuzz
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DQUILLON_FUZZ=ON >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target quillon_fuzzers
+
+fuzz-ci: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) runs $(FUZZ_RUNS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(FUZZ_BUILD) time $(FUZZ_SECONDS)
+
+# Uploads through the real engine against the simulated device with random faults and
+# aborts (tools/soak); SOAK_ARGS, e.g. "--runs 1000 --seed 7".
+SOAK_ARGS ?=
+soak: deps
+	cmake -S . -B $(BUILD) -DQUILLON_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target quillon-soak
+	$(BUILD)/tools/soak/quillon-soak $(SOAK_ARGS)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
