@@ -320,3 +320,64 @@ TEST_F(FrameTest, EnableBackFromAnotherThreadArrivesOnTheUiThread) {
 
 } // namespace
 } // namespace quillon::test
+
+namespace quillon::test {
+namespace {
+
+// Nothing in the wizard sends the Finish command; the frame still handles it.
+class FinishingFrame : public CNewWizDialog {
+public:
+    FinishingFrame() : CNewWizDialog(131) {}
+    void Finish() { OnCommand(kIdWizFinish, Notify::kClicked); }
+};
+
+class FinishingPage : public CNewWizPage {
+public:
+    FinishingPage(std::vector<std::string>& log, bool finish)
+        : CNewWizPage(0), finish_(finish), log_(log) {}
+    bool OnPageLeave() override {
+        log_.push_back(std::to_string(TemplateId()) + ":leave");
+        return true;
+    }
+    bool OnPageFinish() override {
+        log_.push_back(std::to_string(TemplateId()) + ":finish");
+        return finish_;
+    }
+    bool finish_;
+
+private:
+    std::vector<std::string>& log_;
+};
+
+TEST(FrameFinishTest, FinishLeavesTheActivePageAsksEveryCreatedPageAndEnds) {
+    std::vector<std::string> log;
+    FinishingPage first(log, true);
+    FinishingPage second(log, false);
+    FinishingPage third(log, true);
+    FinishingFrame frame;
+    frame.AddPage(first, 136);
+    frame.AddPage(second, 137);
+    frame.AddPage(third, 140);
+    frame.SetPlaceholderId(1010);
+    bool openAfterRefusal = false;
+    std::vector<std::string> refused;
+    const int result = RunModal(frame, [&] {
+        Click(frame, kIdWizNext);
+        log.clear();
+        frame.Finish();
+        Pump();
+        openAfterRefusal = frame.isVisible();
+        refused = log;
+        log.clear();
+        second.finish_ = true;
+        frame.Finish();
+    });
+    EXPECT_TRUE(openAfterRefusal);
+    EXPECT_EQ(refused, (std::vector<std::string>{"137:leave", "136:finish", "137:finish"}));
+    EXPECT_EQ(result, kIdWizFinish);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3),
+              (std::vector<std::string>{"137:leave", "136:finish", "137:finish"}));
+}
+
+} // namespace
+} // namespace quillon::test
