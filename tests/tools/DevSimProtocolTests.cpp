@@ -535,6 +535,23 @@ TEST_F(DevSimTest, RecordsTakeTheirTimeOnTheLine) {
     EXPECT_GE(Clock::now() - sent, 380ms);
 }
 
+TEST_F(DevSimTest, StartsAgainAfterStopWithAFreshDevice) {
+    DevSimScenario scenario;
+    scenario.powerUpGarbage = 5;
+    StartDevice(scenario);
+    EXPECT_EQ(m_host.Read(5).size(), 5u);
+    Activate();
+    m_device->Stop();
+    m_host.Close();
+    EXPECT_EQ(m_device->Start(), kOk);
+    EXPECT_EQ(m_device->Start(), kErrorAlreadyInitialized);
+    ASSERT_TRUE(m_host.Open(m_device->SlavePath()));
+    EXPECT_EQ(m_host.Read(5).size(), 5u);
+    EXPECT_EQ(m_device->Snapshot().activationsAnswered, 0u);
+    Activate();
+    EXPECT_EQ(m_device->Snapshot().activationsAnswered, 1u);
+}
+
 TEST_F(DevSimTest, StopsPromptlyWhileWaitingAndCanBeStoppedTwice) {
     DevSimScenario scenario;
     scenario.programmingTime = 60000ms;

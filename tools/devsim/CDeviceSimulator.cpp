@@ -898,6 +898,10 @@ Status CDeviceSimulator::Start() {
             return StatusFromErrno(errno);
         }
     }
+    // A wake-up left over from the last Stop would cut the new run's first delays short.
+    std::uint64_t stale = 0;
+    while (::read(m_wakeFd, &stale, sizeof stale) > 0) {
+    }
     if (const int error = m_pty.Open(); error != 0) {
         return StatusFromErrno(error);
     }

@@ -131,8 +131,9 @@ public:
     void SetTrace(TraceSink sink);
 
     // Creates the pseudo-terminal and starts the device thread; the device is powered on
-    // (its power-up delay starts now). kErrorAlreadyInitialized when running; otherwise 0
-    // or the status of the failed pseudo-terminal call.
+    // (its power-up delay starts now) unless the scenario says otherwise. The recorded
+    // state and the flash start afresh. kErrorAlreadyInitialized when running; otherwise
+    // 0 or the status of the failed pseudo-terminal call.
     Status Start();
     // Ends the device thread and closes the pseudo-terminal (the slave side sees a
     // hang-up). The recorded state stays readable. Safe to call twice.
