@@ -208,7 +208,7 @@ QPixmap RenderAppIcon(int size) {
     painter.setBrush(gradient);
     painter.drawRoundedRect(tile, size * 0.18, size * 0.18);
     // The emblem of the side picture lies in its upper part; map that part onto the tile.
-    const QRectF area(-size * 0.25, -size * 0.72, size * 1.5, size * 2.7);
+    const QRectF area(-size * 0.27, -size * 0.39, size * 1.54, size * 2.77);
     const double unit = area.width() / 100.0;
     PaintChip(painter, area, unit);
     PaintArrow(painter, area, unit);

@@ -9,6 +9,7 @@
 #include "wizard/CMasterDlg.h"
 #include "wizard/CUploadPage.h"
 #include "wizard/MessageBox.h"
+#include "wizard/SidePicture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -106,6 +107,11 @@ int main(int argc, char** argv) {
     master.AddPage(connect, CConnectPage::kTemplateId);
     master.AddPage(information, CCheckBoardType::kTemplateId);
     master.AddPage(upload, CUploadPage::kTemplateId);
+
+    const QString icon = g_folder + QStringLiteral("/00-icon.png");
+    if (RenderAppIcon(64).save(icon)) {
+        std::printf("%s\n", qPrintable(icon));
+    }
 
     QTimer::singleShot(0, &master, [&] {
         Save(master, QStringLiteral("01-licence"));
