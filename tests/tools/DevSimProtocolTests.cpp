@@ -482,6 +482,38 @@ TEST(DevSimSeeded, DropsAndCorruptionsAreReproducible) {
     EXPECT_NE(first.events, other.events);
 }
 
+TEST_F(DevSimTest, GarbageGoesOutInFrontOfAnswers) {
+    DevSimScenario scenario;
+    scenario.garbageProbability = 1.0;
+    StartDevice(scenario);
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord)));
+    const Bytes reply = m_host.ReadUntilQuiet(300ms);
+    ASSERT_GE(reply.size(), 3u);
+    EXPECT_LE(reply.size(), 10u);
+    EXPECT_EQ(Bytes(reply.end() - 2, reply.end()), (Bytes{0x3A, 0x00}));
+    const auto events = m_device->Snapshot().faultEvents;
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, DevSimFaultEvent::Kind::Garbage);
+    EXPECT_EQ(events[0].record, Utility(kActivationRecord));
+}
+
+TEST_F(DevSimTest, AnIdleBootloaderWantsToBeActivatedAgain) {
+    DevSimScenario scenario;
+    scenario.idleTimeout = 300ms;
+    StartDevice(scenario);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+    m_host.ReadUntilQuiet(100ms);
+    std::this_thread::sleep_for(600ms);
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_TRUE(m_host.Read(2, 200ms).empty());
+    EXPECT_FALSE(m_device->Snapshot().bootloaderActive);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kInfoRecordList0)));
+    EXPECT_EQ(m_host.Read(2), Word(0x3A02));
+}
+
 TEST_F(DevSimTest, ResynchronisesOnPayloadsAfterNoiseAndTruncatedRecords) {
     StartDevice();
     Activate();
