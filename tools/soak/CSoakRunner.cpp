@@ -1,0 +1,462 @@
+#include "tools/soak/CSoakRunner.h"
+
+#include "package/RecordHeader.h"
+#include "package/VersionDescriptor.h"
+#include "tools/devsim/CDeviceSimulator.h"
+#include "upload/BoardMatching.h"
+#include "upload/CMessageQueue.h"
+#include "upload/CUploadCore.h"
+#include "upload/CompatibilityDecision.h"
+#include "upload/UploadTexts.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace quillon {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A run whose sequence has not ended this long after its bound is called hung (and the
+// core's destructor then cuts its waits short).
+constexpr auto kHangMargin = 60s;
+
+SoakOutcome OutcomeOfError(const char* text) {
+    if (text == texts::kAborted) {
+        return SoakOutcome::Aborted;
+    }
+    if (text == texts::kFlashModuleFailed) {
+        return SoakOutcome::FlashFailed;
+    }
+    if (text == texts::kImageFailed) {
+        return SoakOutcome::ImageFailed;
+    }
+    if (text == texts::kCrcModuleFailed) {
+        return SoakOutcome::CrcModuleFailed;
+    }
+    if (text == texts::kCrcNoReply) {
+        return SoakOutcome::CrcNoReply;
+    }
+    if (text == texts::kCrcFailed) {
+        return SoakOutcome::CrcFailed;
+    }
+    return SoakOutcome::LaunchFailed;
+}
+
+const char* KindText(DevSimFault::Kind kind) {
+    switch (kind) {
+    case DevSimFault::Kind::Refuse:
+        return "refuse";
+    case DevSimFault::Kind::Redirect:
+        return "redirect";
+    case DevSimFault::Kind::Silent:
+        return "silent";
+    case DevSimFault::Kind::HangUp:
+        return "hang-up";
+    }
+    return "?";
+}
+
+} // namespace
+
+const char* ToString(SoakOutcome outcome) {
+    switch (outcome) {
+    case SoakOutcome::Success:
+        return "success";
+    case SoakOutcome::PortFailed:
+        return "port did not open";
+    case SoakOutcome::NotActivated:
+        return "bootloader not activated";
+    case SoakOutcome::Refused:
+        return "refused by the compatibility check";
+    case SoakOutcome::Aborted:
+        return "aborted";
+    case SoakOutcome::FlashFailed:
+        return "flash module failed [1]";
+    case SoakOutcome::ImageFailed:
+        return "firmware image failed";
+    case SoakOutcome::CrcModuleFailed:
+        return "CRC module failed [2]";
+    case SoakOutcome::CrcNoReply:
+        return "CRC module gave no reply [3]";
+    case SoakOutcome::CrcFailed:
+        return "CRC check failed";
+    case SoakOutcome::LaunchFailed:
+        return "launch failed";
+    case SoakOutcome::NoStartup:
+        return "no start-up message";
+    case SoakOutcome::Hung:
+        return "HUNG";
+    }
+    return "?";
+}
+
+CSoakRunner::CSoakRunner(SoakPackages packages) : packages_(std::move(packages)) {
+    if (!Usable()) {
+        return;
+    }
+    utility_.Attach(packages_.utility.data(), packages_.utility.size());
+    utility_.BuildIndex();
+    image_.Attach(packages_.image.data(), packages_.image.size());
+    image_.BuildIndex();
+
+    activationBlocks_ = RecordsOfType(kActivationBlock);
+    std::optional<std::uint32_t> lastList;
+    RecordHeader header{};
+    for (int n : RecordsOfType(kInformationRequest)) {
+        utility_.ReadHeader(n, header);
+        if (header.parameter != lastList) {
+            informationRequests_.push_back(n);
+            lastList = header.parameter;
+        }
+    }
+    for (int n : RecordsOfType(kBaudRateRequest)) {
+        utility_.ReadHeader(n, header);
+        if (header.parameter == 115200 && fastBaudRequest_ < 0) {
+            fastBaudRequest_ = n;
+        }
+        if (header.parameter == 19200 && slowBaudRequest_ < 0) {
+            slowBaudRequest_ = n;
+        }
+    }
+    const std::vector<int> launches = RecordsOfType(kLaunchRequest);
+    launchRequest_ = launches.empty() ? -1 : launches.front();
+
+    // The modules the default simulated device is given: its bootloader and board decide.
+    const DevSimScenario device;
+    VersionDescriptor bootloader;
+    bootloader.SetText(device.bootloaderVersion);
+    bootloader.product = device.bootloaderProduct;
+    const ModuleNames names = ModuleVariantNames(device.boardTypeId);
+    const auto locate = [&](const std::string& name) -> ModuleRecords {
+        const auto found = FindSuitableModule(name, bootloader, utility_, image_);
+        if (!found) {
+            return {};
+        }
+        return Module(*found->package, found->descriptorIndex);
+    };
+    boardIdModule_ = locate("BrdIDMod");
+    flashModule_ = locate(names.flash);
+    crcModule_ = locate(names.crc);
+    imageModule_ = Module(image_, 0);
+}
+
+std::vector<int> CSoakRunner::RecordsOfType(std::uint16_t type) {
+    std::vector<int> found;
+    RecordHeader header{};
+    for (int n = 0; n < utility_.GetRecordCount(); ++n) {
+        if (utility_.ReadHeader(n, header) && header.type == type) {
+            found.push_back(n);
+        }
+    }
+    return found;
+}
+
+CSoakRunner::ModuleRecords CSoakRunner::Module(CEncImageFile& package, int descriptor) {
+    ModuleRecords module;
+    VersionDescriptor found;
+    if (package.FindModuleDescriptor(descriptor, found) != descriptor) {
+        return module;
+    }
+    module.descriptor = descriptor;
+    for (int k = 1; k <= found.recordCount; ++k) {
+        module.data.push_back(descriptor + k);
+    }
+    return module;
+}
+
+SoakRunPlan CSoakRunner::Plan(int number, std::mt19937_64& random) const {
+    const auto chance = [&](double p) {
+        return std::uniform_real_distribution<>(0, 1)(random) < p;
+    };
+    const auto between = [&](int low, int high) {
+        return std::uniform_int_distribution<>(low, high)(random);
+    };
+    const auto pick = [&](const std::vector<int>& from) {
+        return from.empty()
+                   ? -1
+                   : from[static_cast<std::size_t>(between(0, static_cast<int>(from.size()) - 1))];
+    };
+
+    SoakRunPlan plan;
+    plan.number = number;
+    DevSimScenario& s = plan.scenario;
+    // As fast as the protocol lets it be: no line pacing, no device delays.
+    s.pacing = false;
+    s.seed = random();
+    plan.activationSeed = static_cast<std::uint32_t>(random());
+    plan.slowMode = chance(0.10);
+    std::string& words = plan.faults;
+    const auto note = [&words](const std::string& text) {
+        words += (words.empty() ? "" : ", ") + text;
+    };
+    if (plan.slowMode) {
+        note("slow mode");
+    }
+    if (chance(0.25)) {
+        s.powerUpDelay = std::chrono::milliseconds(between(50, 400));
+        note("power-up delay " + std::to_string(s.powerUpDelay.count()) + " ms");
+    }
+    if (chance(0.15)) {
+        s.powerUpGarbage = static_cast<std::size_t>(between(1, 64));
+        note("power-up garbage");
+    }
+    if (chance(0.05)) {
+        s.printStartup = false;
+        note("no start-up text");
+    }
+    if (chance(0.03)) {
+        s.crcVerdict = DevSimCrcVerdict::Bad;
+        note("bad CRC");
+    } else if (chance(0.03)) {
+        s.crcVerdict = DevSimCrcVerdict::NoLine;
+        note("CRC without a line");
+    }
+    if (chance(0.20)) {
+        std::uniform_real_distribution<> rate(0.0, 0.02);
+        s.dropProbability = rate(random);
+        s.corruptProbability = rate(random);
+        s.garbageProbability = rate(random);
+        note("line noise");
+    }
+
+    // Faults on single records of every phase. Silence costs real reply timeouts (one
+    // second per send, five for an information request), so it is drawn no more often
+    // than the other kinds.
+    const int faults = std::discrete_distribution<>({25, 40, 25, 10})(random);
+    for (int f = 0; f < faults; ++f) {
+        DevSimFault fault;
+        std::string phase;
+        DevSimRecordRef ref{DevSimPackage::Utility, -1};
+        const ModuleRecords* module = nullptr;
+        switch (between(0, 7)) {
+        case 0:
+            phase = "activation";
+            ref.index = pick(activationBlocks_);
+            break;
+        case 1:
+            phase = "information";
+            ref.index = pick(informationRequests_);
+            break;
+        case 2:
+            phase = "board ID";
+            module = &boardIdModule_;
+            break;
+        case 3:
+            phase = "flash module";
+            module = &flashModule_;
+            break;
+        case 4:
+            phase = "baud switch";
+            ref.index = chance(0.8) ? fastBaudRequest_ : slowBaudRequest_;
+            break;
+        case 5:
+            phase = "image";
+            module = &imageModule_;
+            ref.package = DevSimPackage::Image;
+            break;
+        case 6:
+            phase = "CRC module";
+            module = &crcModule_;
+            break;
+        default:
+            phase = "launch";
+            ref.index = launchRequest_;
+            break;
+        }
+        int ordinal = 0;
+        if (module != nullptr) {
+            ordinal = between(0, static_cast<int>(module->data.size()) - 1);
+            ref.index = module->data.empty() ? -1 : module->data[static_cast<std::size_t>(ordinal)];
+        }
+        if (ref.index < 0) {
+            continue;
+        }
+        fault.record = ref;
+        const int kind = std::discrete_distribution<>({36, 16, 36, 3, 4})(random);
+        switch (kind) {
+        case 0:
+            fault.kind = DevSimFault::Kind::Refuse;
+            fault.times = between(1, 10); // past 8 the exchange fails, past 24 the record
+            break;
+        case 1: {
+            fault.kind = DevSimFault::Kind::Redirect;
+            fault.times = between(1, 3);
+            const int offset =
+                std::vector<int>{-2, -1, 1, 2, 40}[static_cast<std::size_t>(between(0, 4))];
+            const int code = (ref.package == DevSimPackage::Image ? ref.index : 0x3A05) + offset;
+            fault.code = static_cast<std::uint16_t>(code & kCodeMask);
+            if (module != nullptr && offset < 0 && ordinal + offset >= 1) {
+                plan.backwardRedirects += (1 - offset) * fault.times;
+            }
+            break;
+        }
+        case 2:
+            fault.kind = DevSimFault::Kind::Silent;
+            fault.times = between(1, 3);
+            break;
+        case 3:
+            fault.kind = DevSimFault::Kind::Silent;
+            fault.times = -1; // the device falls silent for good
+            break;
+        default:
+            fault.kind = DevSimFault::Kind::HangUp;
+            break;
+        }
+        s.faults.push_back(fault);
+        note(std::string(KindText(fault.kind)) +
+             (fault.kind == DevSimFault::Kind::HangUp ? ""
+              : fault.times < 0                       ? " for good"
+                                                      : " x" + std::to_string(fault.times)) +
+             " at " + phase + " (" + ToString(ref) + ")");
+    }
+
+    if (chance(0.08)) {
+        plan.abortAfter = std::chrono::milliseconds(between(0, 3000));
+        note("abort after " + std::to_string(plan.abortAfter->count()) + " ms");
+    }
+    if (words.empty()) {
+        words = "no faults";
+    }
+    return plan;
+}
+
+SoakTimeBound CSoakRunner::Bound(const SoakRunPlan& plan) {
+    using B = SoakTimeBound;
+    SoakTimeBound bound;
+    const auto module = [&](CEncImageFile& package, const ModuleRecords& m, int extra) {
+        return m.descriptor < 0 ? 0.0 : B::ModuleMs(package, m.descriptor, extra);
+    };
+    const auto packageOf = [&](const ModuleRecords& m) -> CEncImageFile& {
+        return &m == &imageModule_ ? image_ : utility_;
+    };
+    const double lists = static_cast<double>(std::max<std::size_t>(informationRequests_.size(), 1));
+    // Backward redirects are charged to every module: the plan does not say which one
+    // will meet them first.
+    const int extra = plan.backwardRedirects;
+    bound.phases = {
+        {"set-up and tear-down", B::kSetupMs},
+        {"activation (" + std::to_string(kActivationAttempts) + " attempts)",
+         B::ActivationMs(kActivationAttempts)},
+        {"device information", lists * B::kSendsPerRecord * B::SendMs(32, B::kInfoReplyTimeoutMs)},
+        {"board ID module", module(packageOf(boardIdModule_), boardIdModule_, extra)},
+        {"flash module", module(packageOf(flashModule_), flashModule_, extra)},
+        {"switch to 115200 baud", fastBaudRequest_ < 0
+                                      ? 0.0
+                                      : B::ExchangeMs(utility_, fastBaudRequest_) +
+                                            B::ActivationMs(B::kActivationAttemptsAfterSwitch)},
+        {"firmware image (" + std::to_string(imageModule_.data.size()) + " records)",
+         module(image_, imageModule_, extra)},
+        {"CRC module", module(packageOf(crcModule_), crcModule_, extra)},
+        {"launch", launchRequest_ < 0 ? 0.0 : B::ExchangeMs(utility_, launchRequest_)},
+        {"start-up message", packages_.startupTimeoutMs + B::LineMs(512, B::kSlowBaud)},
+        {"switch back to 19200 baud", slowBaudRequest_ < 0
+                                          ? 0.0
+                                          : B::ExchangeMs(utility_, slowBaudRequest_) +
+                                                B::ActivationMs(B::kActivationAttemptsAfterSwitch)},
+    };
+    return bound;
+}
+
+SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
+    SoakRunResult result;
+    result.boundMs = Bound(plan).TotalMs();
+    const auto started = Clock::now();
+
+    CDeviceSimulator device(plan.scenario, packages_.utility, packages_.image);
+    if (device.Start() != kOk) {
+        result.outcome = SoakOutcome::PortFailed;
+        result.detail = "the simulator did not start";
+        result.milliseconds = MillisecondsSince(started);
+        return result;
+    }
+    {
+        CMessageQueue queue;
+        auto core = std::make_unique<CUploadCore>();
+        core->LoadPackages(packages_.utility, packages_.image);
+        core->SetSlowMode(plan.slowMode);
+        core->SetActivationSeed(plan.activationSeed);
+        core->CollectActivationBlocks();
+        if (core->OpenPort(device.SlavePath()) != kOk) {
+            result.outcome = SoakOutcome::PortFailed;
+        } else if (core->ActivateBootloader(kActivationAttempts, nullptr, false) != kOk) {
+            result.outcome = SoakOutcome::NotActivated;
+        } else {
+            core->IdentifyDevice();
+            const CompatibilityResult decision = AssessCompatibility(*core);
+            if (decision.outcome == CompatibilityOutcome::Refuse) {
+                result.outcome = SoakOutcome::Refused;
+                result.detail = decision.message.substr(0, decision.message.find('\n'));
+            } else {
+                core->StartUpload(&queue);
+                const auto uploadStarted = Clock::now();
+                const auto deadline = started +
+                                      std::chrono::milliseconds(static_cast<long>(result.boundMs)) +
+                                      kHangMargin;
+                // (A plain flag beside the time: an optional time point here trips g++'s
+                // uninitialised-use warning.)
+                bool abortPending = plan.abortAfter.has_value();
+                const Clock::time_point abortAt =
+                    uploadStarted + plan.abortAfter.value_or(std::chrono::milliseconds(0));
+                std::optional<SoakOutcome> error;
+                bool succeeded = false;
+                bool ended = false;
+                while (!ended) {
+                    const auto now = Clock::now();
+                    if (now >= deadline) {
+                        break;
+                    }
+                    if (abortPending && now >= abortAt) {
+                        abortPending = false;
+                        result.aborted = true;
+                        core->AbortUpload();
+                        continue;
+                    }
+                    const auto until = abortPending ? std::min(abortAt, deadline) : deadline;
+                    const auto message = queue.Take(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + 1ms);
+                    if (!message) {
+                        continue;
+                    }
+                    switch (message->number) {
+                    case kMsgError:
+                        if (!error) {
+                            error = OutcomeOfError(MessageText(message->lParam));
+                        }
+                        break;
+                    case kMsgStatus:
+                        succeeded = MessageText(message->lParam) == texts::kTransferSucceeded;
+                        break;
+                    case kMsgSequenceEnded:
+                        ended = true;
+                        break;
+                    default:
+                        break;
+                    }
+                }
+                if (!ended) {
+                    result.outcome = SoakOutcome::Hung;
+                } else if (succeeded && !error) {
+                    result.outcome = SoakOutcome::Success;
+                } else {
+                    result.outcome = error.value_or(SoakOutcome::NoStartup);
+                }
+            }
+        }
+        core.reset(); // joins the workers and closes the port
+    }
+    device.Stop();
+    const DevSimState state = device.Snapshot();
+    result.deviceHoldsImage = state.holdsCompleteImage;
+    result.startupPrinted = state.startupPrinted;
+    result.milliseconds = MillisecondsSince(started);
+    return result;
+}
+
+} // namespace quillon
