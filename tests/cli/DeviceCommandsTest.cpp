@@ -1,0 +1,652 @@
+// quillon-cli detect and upload as a user or a script meets them: the built program and the
+// simulated device (quillon-devsim) each in a process of their own, talking over a
+// pseudo-terminal; the program without a terminal (answers come from --yes) or, where it
+// asks, on a terminal of its own. Each run has a private settings folder.
+//
+// The device's summary at its exit says whether it holds the complete image; its trace
+// (--verbose) shows every record it received.
+
+#include "package/RecordHeader.h"
+#include "tests/cli/ChildProcess.h"
+#include "tests/package/TestPackages.h"
+#include "tests/support/TempDirectory.h"
+#include "upload/CompatibilityDecision.h"
+#include "upload/UploadTexts.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quillon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::TempDirectory;
+
+const std::string kCli = QUILLON_CLI_PROGRAM;
+const std::string kDevSim = QUILLON_DEVSIM_PROGRAM;
+
+// Texts of the program.
+constexpr const char* kPortNotOpened = "Selected COM port could not be opened.";
+constexpr const char* kInterruptQuestion =
+    "Are you sure you want to interrupt the firmware upload process?";
+const std::string kHoldsImage = "holds the complete firmware image (57/57 records programmed)";
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The percentages printed as plain lines ("42% Complete"), in order.
+std::vector<int> Percentages(const std::string& out) {
+    std::vector<int> values;
+    const std::regex line("^(\\d+)% Complete$");
+    for (const std::string& text : Lines(out)) {
+        std::smatch match;
+        if (std::regex_match(text, match, line)) {
+            values.push_back(std::stoi(match[1]));
+        }
+    }
+    return values;
+}
+
+void WriteFile(const std::string& path, const test::Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The reference utility package with the n-th (from 1) occurrence of a descriptor text
+// replaced by another of the same length.
+test::Bytes PatchedUtility(const std::string& from, const std::string& to, int occurrence) {
+    test::Bytes bytes = test::ReferenceUtility();
+    const std::string text(bytes.begin(), bytes.end());
+    std::size_t at = std::string::npos;
+    for (int n = 0; n < occurrence; ++n) {
+        at = text.find(from, at == std::string::npos ? 0 : at + 1);
+        if (at == std::string::npos) {
+            ADD_FAILURE() << from << " occurs fewer than " << occurrence << " times";
+            return bytes;
+        }
+    }
+    std::copy(to.begin(), to.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return bytes;
+}
+
+// A firmware image of the same make as the shipped one with a few short records and a
+// start-up byte timeout of its own, for the endings that do not need the whole image.
+test::Bytes SmallImage(int timeMs) {
+    test::Bytes image;
+    constexpr int kRecords = 4;
+    test::AppendDescriptor(image, kModuleDescriptor,
+                           {"VERS:1.4.6", "PROD:KOLM", "TGTY:0;0,4;0,1;0,7;*;*;N,5",
+                            "BILD:May 15 2006 16:01:56", "TIME:" + std::to_string(timeMs)},
+                           kRecords);
+    std::mt19937 random(714);
+    for (int r = 0; r < kRecords; ++r) {
+        test::Bytes payload(4 * kBlockSize);
+        for (auto& byte : payload) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        test::AppendRecord(image, static_cast<std::uint16_t>(0x4001 + r), 4, 0, 10000, payload);
+    }
+    return image;
+}
+
+// The simulated device as its own process, fast (no delays), tracing what it receives.
+class DevSim {
+public:
+    explicit DevSim(const std::vector<std::string>& args)
+        : process_(kDevSim, WithDefaults(args), ChildProcess::Options{}) {}
+
+    std::string Port() {
+        if (!process_.WaitForOutput("\n", 60s)) {
+            ADD_FAILURE() << "quillon-devsim did not start: " << process_.Err();
+            return "";
+        }
+        return Lines(process_.Out()).front();
+    }
+    // Switches it off; its summary line.
+    std::string Stop() {
+        process_.Signal(SIGINT);
+        if (!process_.Wait(60s)) {
+            ADD_FAILURE() << "quillon-devsim did not end";
+        }
+        const auto lines = Lines(process_.Out());
+        return lines.empty() ? "" : lines.back();
+    }
+    std::string Trace() { return process_.Err(); }
+
+private:
+    static std::vector<std::string> WithDefaults(const std::vector<std::string>& args) {
+        std::vector<std::string> all{"--fast", "--verbose"};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
+
+    ChildProcess process_;
+};
+
+struct CliRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+};
+
+class DeviceCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifdef QUILLON_CUSTOM_PACKAGES
+        GTEST_SKIP() << "the expectations are those of the reference packages";
+#endif
+    }
+
+    void StartDevice(const std::vector<std::string>& args = {}) {
+        device_ = std::make_unique<DevSim>(args);
+        port_ = device_->Port();
+        ASSERT_FALSE(port_.empty());
+    }
+    // Stops the device and keeps its summary and trace.
+    void StopDevice() {
+        summary_ = device_->Stop();
+        trace_ = device_->Trace();
+    }
+
+    ChildProcess::Options CliOptions(bool terminal = false) const {
+        ChildProcess::Options options;
+        options.environment["XDG_CONFIG_HOME"] = config_.Path().string();
+        options.workingDirectory = work_.Path().string();
+        options.terminal = terminal;
+        return options;
+    }
+    std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& args,
+                                           bool terminal = false) {
+        auto process = std::make_unique<ChildProcess>(kCli, args, CliOptions(terminal));
+        EXPECT_TRUE(process->Started());
+        return process;
+    }
+    static CliRun Finish(ChildProcess& process, std::chrono::seconds limit = 300s) {
+        CliRun run;
+        run.status = process.Wait(limit);
+        run.out = process.Out();
+        run.err = process.Err();
+        return run;
+    }
+    CliRun RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = 300s) {
+        auto process = StartCli(args);
+        return Finish(*process, limit);
+    }
+    // upload --port <device> --yes with the given extra arguments, then the device stops.
+    CliRun Upload(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"upload", "--port", port_, "--yes"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        CliRun run = RunCli(args);
+        StopDevice();
+        return run;
+    }
+
+    std::string SettingsFile() const {
+        return config_.File("Veldra/Quillon.conf");
+    }
+    void SaveSettings(const std::string& content) const {
+        std::filesystem::create_directories(config_.Path() / "Veldra");
+        std::ofstream(SettingsFile()) << content;
+    }
+    std::string WriteWorkFile(const std::string& name, const test::Bytes& bytes) const {
+        const std::string path = work_.File(name);
+        WriteFile(path, bytes);
+        return path;
+    }
+
+    std::size_t BaudRequests(const std::string& rate) const {
+        return Occurrences(trace_, "baud-rate request " + rate);
+    }
+    bool ModulesSent() const {
+        return Contains(trace_, "FlashMod");
+    }
+
+    TempDirectory config_;
+    TempDirectory work_;
+    std::unique_ptr<DevSim> device_;
+    std::string port_;
+    std::string summary_;
+    std::string trace_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Success.
+
+TEST_F(DeviceCommandsTest, UploadTransfersChecksAndStartsTheFirmware) {
+    // The started firmware takes a moment to print, as a real one does; the log catches it.
+    StartDevice({"--startup-delay", "200"});
+    const CliRun run = Upload({"--log", "session.log"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+    EXPECT_TRUE(Contains(run.out, "Please power up the device now.\nBootloader activated...\n"));
+    EXPECT_TRUE(Contains(run.out, "The device can be updated with this firmware."));
+    const auto percentages = Percentages(run.out);
+    ASSERT_FALSE(percentages.empty());
+    EXPECT_EQ(percentages.front(), 0);
+    EXPECT_EQ(percentages.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end()));
+    EXPECT_GE(percentages.size(), 50u);
+    EXPECT_TRUE(Contains(run.out, std::string(texts::kCheckingCrc) + "\n" + texts::kInitializing +
+                                      "\n" + texts::kTransferSucceeded + "\n"));
+    EXPECT_TRUE(run.err.empty()) << run.err;
+
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
+    EXPECT_FALSE(Contains(summary_, "out of order"));
+    EXPECT_TRUE(Contains(summary_, "firmware started"));
+    EXPECT_EQ(BaudRequests("115200"), 1u);
+    EXPECT_EQ(BaudRequests("19200"), 0u);
+
+    // The relative log name was taken from the program's folder; the session holds what
+    // the firmware printed.
+    const std::string log = ReadText(work_.File("session.log"));
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex("^\r\n-{43}\r\nLog File Appended - \\d{4}/\\d{2}/\\d{2} "
+                        "\\d{2}:\\d{2}:\\d{2}\r\nVeldra KOLM firmware 1.4.6\r\nSelf test... "
+                        "OK\r\n\\*\\*\\* Unit Initialised")))
+        << log;
+    // The command line reads the saved settings but never writes them.
+    EXPECT_FALSE(std::filesystem::exists(SettingsFile()));
+}
+
+TEST_F(DeviceCommandsTest, SlowModeFromTheSavedSettingsNeverChangesTheSpeed) {
+    StartDevice();
+    // The wizard's saved settings: the port, and slow mode stored as any non-zero value.
+    const std::string settings = "[General]\nPort=" + port_ + "\nSlow=5\n";
+    SaveSettings(settings);
+    const CliRun run = RunCli({"upload", "--yes"}, 600s);
+    StopDevice();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "Slow mode: the transfer stays at 19200 baud."));
+    EXPECT_TRUE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
+    EXPECT_TRUE(Contains(summary_, "line at 19200 baud"));
+    EXPECT_EQ(Occurrences(trace_, "baud-rate request"), 0u);
+    EXPECT_EQ(ReadText(SettingsFile()), settings);
+}
+
+TEST_F(DeviceCommandsTest, RefusalsAndRedirectsWithinTheirLimitsStillSucceed) {
+    // Five refusals of one record (fewer than its sends), and a request to go back two
+    // records from the tenth.
+    StartDevice({"--refuse", "image:3:5", "--redirect", "image:10:8"});
+    const CliRun run = Upload();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
+    EXPECT_EQ(Occurrences(trace_, "fault: refused"), 5u);
+    EXPECT_EQ(Occurrences(trace_, "fault: redirected"), 1u);
+    EXPECT_EQ(Occurrences(trace_, "rx image:8 "), 2u);
+}
+
+// The warning about a device that already has this firmware is passed with --yes; the
+// start-up message split after its blank is still recognised; a log that cannot be
+// written is skipped.
+TEST_F(DeviceCommandsTest, ConfirmedWarningSplitStartupMessageAndUnwritableLog) {
+    StartDevice({"--firmware-version", "1.4.6", "--startup-text", "*** Unit \\r\\nInitialised"});
+    const CliRun run = Upload({"--log", work_.File("no-such-folder/session.log")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, texts::kSameOrNewerFirmware));
+    EXPECT_TRUE(Contains(run.out, "Uploading anyway (--yes)."));
+    EXPECT_TRUE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(run.err, "no-such-folder/session.log cannot be written"));
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
+    EXPECT_FALSE(std::filesystem::exists(work_.File("no-such-folder")));
+}
+
+// ---------------------------------------------------------------------------------------
+// Failures: each says why and never ends as success.
+
+class SmallImageTest : public DeviceCommandsTest {
+protected:
+    // The device and the program both use a short image with the given start-up timeout.
+    void StartWithSmallImage(std::vector<std::string> args, int timeMs = 1000) {
+        image_ = WriteWorkFile("small.bin", SmallImage(timeMs));
+        args.insert(args.end(), {"--firmware-package", image_});
+        StartDevice(args);
+    }
+    CliRun UploadSmall() { return Upload({"--firmware", image_}); }
+
+    std::string image_;
+};
+
+TEST_F(SmallImageTest, CrcVerdictDashFailsAndReturnsTheLineTo19200) {
+    StartWithSmallImage({"--crc", "bad"});
+    const CliRun run = UploadSmall();
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(Contains(run.err, texts::kCrcFailed)) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string(texts::kTransferFailed) + "\n"));
+    EXPECT_FALSE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_EQ(BaudRequests("19200"), 1u);
+    EXPECT_TRUE(Contains(summary_, "line at 19200 baud")) << summary_;
+}
+
+TEST_F(SmallImageTest, CrcWithoutReplyLineFails) {
+    StartWithSmallImage({"--crc", "none"});
+    const CliRun run = UploadSmall();
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(Contains(run.err, std::string(texts::kCrcNoReply) + "\n")) << run.err;
+    EXPECT_TRUE(Contains(run.out, texts::kTransferFailed));
+    EXPECT_FALSE(Contains(run.out, texts::kInitializing));
+}
+
+TEST_F(SmallImageTest, StartupMessageMissingItsBlankIsNotRecognised) {
+    StartWithSmallImage({"--startup-text", "*** Unit\\r\\nInitialised\\r\\n"});
+    const CliRun run = UploadSmall();
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(
+        Contains(run.out, std::string(texts::kInitializing) + "\n" + texts::kTransferFailed + "\n"))
+        << run.out;
+    EXPECT_TRUE(Contains(summary_, "holds the complete firmware image"));
+}
+
+TEST_F(SmallImageTest, RedirectsOutsideTheModuleEndTheTransfer) {
+    StartWithSmallImage({"--redirect", "image:2:0x3A00:always"});
+    const CliRun run = UploadSmall();
+    // The device, not the user, broke the transfer off: a failure with the abort text.
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(Contains(run.err, texts::kAborted)) << run.err;
+    EXPECT_FALSE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_EQ(Occurrences(trace_, "rx image:2 "), 3u);
+}
+
+TEST_F(DeviceCommandsTest, FlashModuleRefusedOnEverySendFails) {
+    StartDevice({"--refuse", "utility:63:always"});
+    const CliRun run = Upload();
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(Contains(run.err, texts::kFlashModuleFailed)) << run.err;
+    // A failed flash module ends without the transfer's status text.
+    EXPECT_FALSE(Contains(run.out, texts::kTransferFailed));
+    // Three attempts of eight sends each.
+    EXPECT_EQ(Occurrences(trace_, "rx utility:63 "), 24u);
+    EXPECT_TRUE(Contains(summary_, "image incomplete"));
+    EXPECT_EQ(Occurrences(trace_, "baud-rate request"), 0u);
+}
+
+TEST_F(DeviceCommandsTest, DeviceFallingSilentAtARecordFails) {
+    StartDevice({"--silent", "utility:63:always"});
+    const CliRun run = Upload();
+    EXPECT_EQ(run.status, 5);
+    EXPECT_TRUE(Contains(run.err, texts::kFlashModuleFailed)) << run.err;
+    EXPECT_TRUE(Contains(trace_, "fault: the device falls silent for good"));
+    EXPECT_TRUE(Contains(summary_, "image incomplete"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Interrupts.
+
+TEST_F(DeviceCommandsTest, InterruptWithoutTerminalAbortsAtOnce) {
+    StartDevice();
+    auto cli = StartCli({"upload", "--port", port_});
+    ASSERT_TRUE(cli->WaitForOutput("\n5% Complete\n", 120s)) << cli->Out() << cli->Err();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 60s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6);
+    EXPECT_TRUE(Contains(run.err, std::string(texts::kAborted) + "\n")) << run.err;
+    EXPECT_FALSE(Contains(run.out + run.err, kInterruptQuestion));
+    EXPECT_FALSE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(summary_, "image incomplete")) << summary_;
+}
+
+TEST_F(DeviceCommandsTest, SlowFlagSendsNoSpeedRequest) {
+    StartDevice();
+    auto cli = StartCli({"upload", "--port", port_, "--slow", "--yes"});
+    // The first image record has gone through at 19200 baud.
+    ASSERT_TRUE(cli->WaitForOutput("\n1% Complete\n", 120s)) << cli->Out() << cli->Err();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 60s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6);
+    EXPECT_EQ(Occurrences(trace_, "baud-rate request"), 0u);
+    EXPECT_TRUE(Contains(trace_, "rx image:1 "));
+    EXPECT_TRUE(Contains(summary_, "line at 19200 baud")) << summary_;
+}
+
+TEST_F(DeviceCommandsTest, TerminalConfirmsTheWarningAndDeclinedInterruptGoesOn) {
+    StartDevice({"--firmware-version", "1.4.6"});
+    auto cli = StartCli({"upload", "--port", port_}, true);
+    ASSERT_TRUE(cli->WaitForOutput("Upload this firmware anyway? [y/N] ", 60s)) << cli->Out();
+    cli->Type("y\n");
+    ASSERT_TRUE(cli->WaitForOutput("10% Complete", 120s)) << cli->Out();
+    cli->Type("\x03"); // Ctrl-C
+    ASSERT_TRUE(cli->WaitForOutput(kInterruptQuestion, 60s)) << cli->Out();
+    cli->Type("n\n");
+    const CliRun run = Finish(*cli);
+    StopDevice();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "If you interrupt the upload process, the device will not be "
+                                  "operational.\r\n\r\nAre you sure"));
+    // A bar redrawn in place on the terminal.
+    EXPECT_TRUE(Contains(run.out, "\r[########################################] 100% Complete"));
+    EXPECT_TRUE(Contains(run.out, texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
+}
+
+TEST_F(DeviceCommandsTest, TerminalInterruptAnsweredYesAborts) {
+    StartDevice();
+    auto cli = StartCli({"upload", "--port", port_}, true);
+    ASSERT_TRUE(cli->WaitForOutput("5% Complete", 120s)) << cli->Out();
+    cli->Type("\x03");
+    ASSERT_TRUE(cli->WaitForOutput("[y/N] ", 60s)) << cli->Out();
+    cli->Type("yes\n");
+    const CliRun run = Finish(*cli, 60s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Firmware upload has been aborted."));
+    EXPECT_TRUE(Contains(summary_, "image incomplete")) << summary_;
+}
+
+// ---------------------------------------------------------------------------------------
+// The compatibility decision: refusals end before any module is sent, --yes or not.
+
+TEST_F(DeviceCommandsTest, UnsuitableBoardIsRefused) {
+    StartDevice({"--board-id", "9;9;9;9;Y;3;5"});
+    const CliRun run = Upload();
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(Contains(run.out, texts::kBoardNotSuitable)) << run.out;
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, OldBootloaderIsRefused) {
+    // A package whose flash module for this bootloader wants a lower major version than
+    // the device has: the device's bootloader is not of the generation the package needs.
+    const std::string utility =
+        WriteWorkFile("utility.bin", PatchedUtility("VERS:1.0.10", "VERS:0.0.10", 2));
+    StartDevice({"--utility-package", utility});
+    const CliRun run = Upload({"--utility", utility});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(Contains(run.out, texts::kBootloaderTooOld)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Minimum bootloader version:   0.0.10\n"));
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, SameFirmwareWithoutConfirmationIsNotUploaded) {
+    StartDevice({"--firmware-version", "1.4.6"});
+    const CliRun run = RunCli({"upload", "--port", port_});
+    StopDevice();
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(Contains(run.out, texts::kSameOrNewerFirmware)) << run.out;
+    EXPECT_TRUE(Contains(run.err, "give --yes")) << run.err;
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, MissingFlashModuleVariantIsRefused) {
+    // Board variant 5 needs FlashMod5, which the package offers only for bootloader 1.1.1.
+    StartDevice({"--bootloader-version", "1.0.10"});
+    const CliRun run = Upload();
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(Contains(run.out, texts::kFlashModuleNotSuitable)) << run.out;
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, MissingCrcModuleVariantIsRefused) {
+    const std::string utility =
+        WriteWorkFile("utility.bin", PatchedUtility("PROD:FwCRCMod5", "PROD:FwCRCMod6", 1));
+    StartDevice({"--utility-package", utility});
+    const CliRun run = Upload({"--utility", utility});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(Contains(run.out, texts::kCrcModuleNotSuitable)) << run.out;
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, DetectShowsTheInformationPage) {
+    StartDevice();
+    const CliRun run = RunCli({"detect", "--port", port_, "--wait", "30"});
+    StopDevice();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string expected =
+        "The following device has been detected on the serial port:\n"
+        "  Board type ID:                0;4;1;7;Y;3;5\n"
+        "  Bootloader version:           1.1.1\n"
+        "  Current firmware version:     KOLM 1.4.2\n"
+        "\n"
+        "Version of the firmware to be uploaded:\n"
+        // Two patterns match: the one shown is followed by " ... " and 0xBB, as UTF-8.
+        "  Target board type ID:         0;0,4;0,1;0,7;*;*;N,5 ... \xC2\xBB\n"
+        "  Minimum bootloader version:   1.0.10\n"
+        "  New firmware version:         KOLM 1.4.6\n"
+        "\n"
+        "The device can be updated with this firmware.\n";
+    EXPECT_TRUE(Contains(run.out, expected)) << run.out;
+    EXPECT_FALSE(ModulesSent());
+    EXPECT_TRUE(Contains(trace_, "BrdIDMod"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Ports, waits, packages and the command line.
+
+TEST_F(DeviceCommandsTest, PortThatDoesNotExistIsReported) {
+    const CliRun run = RunCli({"detect", "--port", "/dev/quillon-no-such-port"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, std::string(kPortNotOpened) +
+                                      "\nThere is no serial port /dev/quillon-no-such-port.\n"))
+        << run.err;
+}
+
+TEST_F(DeviceCommandsTest, FileThatIsNoSerialPortIsReported) {
+    const std::string path = WriteWorkFile("plain.txt", {'x'});
+    const CliRun run = RunCli({"upload", "--port", path});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, path + " is not a serial port.")) << run.err;
+}
+
+TEST_F(DeviceCommandsTest, SavedPortIsUsedWhenNoneIsGiven) {
+    SaveSettings("[General]\nPort=quillon-saved-port\n");
+    const CliRun run = RunCli({"upload"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, "quillon-saved-port (/dev/quillon-saved-port)")) << run.err;
+    EXPECT_EQ(ReadText(SettingsFile()), "[General]\nPort=quillon-saved-port\n");
+}
+
+TEST_F(DeviceCommandsTest, PortInUseIsReportedAndWaitingCanBeInterrupted) {
+    StartDevice({"--start-off"});
+    auto first = StartCli({"detect", "--port", port_});
+    ASSERT_TRUE(first->WaitForOutput("Please power up the device now.\n", 60s));
+    const CliRun second = RunCli({"upload", "--port", port_});
+    EXPECT_EQ(second.status, 2);
+    EXPECT_TRUE(Contains(second.err, "is in use by another program.")) << second.err;
+
+    first->Signal(SIGINT);
+    const CliRun run = Finish(*first, 60s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6);
+    EXPECT_TRUE(Contains(run.err, "interrupted while waiting for the device")) << run.err;
+}
+
+TEST_F(DeviceCommandsTest, NoDeviceWithinTheWait) {
+    StartDevice({"--start-off"});
+    const auto started = std::chrono::steady_clock::now();
+    const CliRun run = RunCli({"upload", "--port", port_, "--wait", "1.5"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    StopDevice();
+    EXPECT_EQ(run.status, 3);
+    EXPECT_TRUE(Contains(run.err, "no device answered within 1.5 seconds")) << run.err;
+    EXPECT_GE(took, 1500ms);
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, UtilityPackageWithoutActivationBlocksIsInvalid) {
+    // The reference utility package less its ten leading activation block records.
+    const test::Bytes& reference = test::ReferenceUtility();
+    constexpr std::size_t kActivationRecordsSize = 10 * (kRecordHeaderSize + kBlockSize);
+    const std::string path = WriteWorkFile(
+        "utility.bin", test::Bytes(reference.begin() + kActivationRecordsSize, reference.end()));
+    StartDevice();
+    const CliRun run = RunCli({"detect", "--port", port_, "--utility", path});
+    StopDevice();
+    EXPECT_EQ(run.status, 7);
+    EXPECT_TRUE(Contains(run.err, "Problem Encountered!\nInvalid \"Utility.bin\" file.\nCannot "
+                                  "continue with the upload process."))
+        << run.err;
+    EXPECT_EQ(Occurrences(trace_, "rx "), 0u);
+}
+
+TEST_F(DeviceCommandsTest, DamagedPackageIsNamed) {
+    test::Bytes damaged = test::ReferenceUtility();
+    damaged[0] = 15; // the first record header's size field
+    const std::string path = WriteWorkFile("damaged.bin", damaged);
+    const CliRun run = RunCli({"upload", "--port", "/dev/null", "--utility", path});
+    EXPECT_EQ(run.status, 7);
+    EXPECT_TRUE(Contains(run.err, "The file \"" + path +
+                                      "\" is invalid - cannot continue.\n\n"
+                                      "Please obtain the original firmware "
+                                      "package supplied by Veldra Pty. Ltd."))
+        << run.err;
+}
+
+TEST_F(DeviceCommandsTest, CommandLineMistakesAreUsageErrors) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"upload", "--bogus"},
+                                                 {"upload", "--wait", "soon"},
+                                                 {"detect", "--wait", "0"},
+                                                 {"upload", "--log"},
+                                                 {"detect", "--port="},
+                                                 {"detect", "extra"}}) {
+        const CliRun run = RunCli(args);
+        EXPECT_EQ(run.status, 1) << args.back();
+        EXPECT_TRUE(Contains(run.err, "--help")) << run.err;
+    }
+    const CliRun help = RunCli({"upload", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Contains(help.out, "--slow"));
+}
+
+} // namespace
+} // namespace quillon
