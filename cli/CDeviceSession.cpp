@@ -334,6 +334,12 @@ int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
         }
         return Fail(kExitAborted, "interrupted while waiting for the device.");
     }
+    // The worker ends by itself right after its notification. Waiting for that in short
+    // steps keeps the identification from starting a whole stop poll (100 ms) late, while
+    // the bootloader is waiting for the next record.
+    for (int step = 0; step < 1000 && core_.IsActivationWorkerRunning(); ++step) {
+        std::this_thread::sleep_for(1ms);
+    }
     StopActivationWorker(kDetectionStopPolls);
     out_ << kActivated << std::endl;
     return kExitSuccess;
