@@ -30,6 +30,7 @@ struct CUploadCommand::Options {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // Bounded wait for the keep-alive worker, as the device information page leaves it.
 constexpr int kKeepAliveStopPolls = 501;
@@ -57,12 +58,12 @@ public:
             out_ << PercentText(percent) << std::endl;
         }
     }
-    // Ends the bar's line before other text is printed; the next report starts a new one.
+    // Ends the bar's line before other text is printed; the next new percentage starts a
+    // new one (the final report repeats the 100 of the last record and shows nothing).
     void Break() {
         if (lineOpen_) {
             out_ << "\n";
             lineOpen_ = false;
-            shown_ = -1;
         }
         out_.flush();
     }
@@ -326,7 +327,20 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
             message = deferred.front();
             deferred.pop_front();
         } else {
-            result = session.WaitForMessage(message, signal, std::nullopt);
+            result = session.WaitForMessage(message, signal, Clock::now() + 1s);
+        }
+        if (result == CDeviceSession::WaitResult::TimedOut) {
+            // The upload thread posts its last message before it ends; one that ended
+            // without it must not leave the program waiting for ever.
+            if (core.IsUploadRunning()) {
+                continue;
+            }
+            const auto last = queue.Take(0ms);
+            if (!last) {
+                progress.Break();
+                return session.Fail(kExitUploadFailed, "the upload ended without a result");
+            }
+            message = *last;
         }
 
         if (result == CDeviceSession::WaitResult::Interrupted) {
