@@ -22,6 +22,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace quillon {
@@ -585,6 +586,39 @@ TEST_F(DeviceCommandsTest, FileThatIsNoSerialPortIsReported) {
     const CliRun run = RunCli({"upload", "--port", path});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(Contains(run.err, path + " is not a serial port.")) << run.err;
+}
+
+TEST_F(DeviceCommandsTest, PortWithoutPermissionGivesTheDialoutHint) {
+    StartDevice();
+    CliRun run;
+    if (::geteuid() == 0) {
+        // Root may open anything: run the program as an ordinary user, for whom the
+        // simulator's port (owned by root, group tty) is out of bounds.
+        ChildProcess::Options options = CliOptions();
+        options.workingDirectory = "/";
+        ChildProcess process("/usr/bin/setpriv",
+                             {"--reuid=65534", "--regid=65534", "--clear-groups", "--", kCli,
+                              "detect", "--port", port_},
+                             options);
+        if (!process.Started()) {
+            StopDevice();
+            GTEST_SKIP() << "setpriv is not available";
+        }
+        run = Finish(process, 60s);
+        if (run.status == 126 || run.status == 127) {
+            StopDevice();
+            GTEST_SKIP() << "the program cannot be run as another user here: " << run.err;
+        }
+    } else {
+        const std::string path = WriteWorkFile("locked", {'x'});
+        std::filesystem::permissions(path, std::filesystem::perms::none);
+        run = RunCli({"detect", "--port", path});
+    }
+    StopDevice();
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, std::string(kPortNotOpened) + "\nYou are not allowed to use"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "Add your user to the dialout group")) << run.err;
 }
 
 TEST_F(DeviceCommandsTest, SavedPortIsUsedWhenNoneIsGiven) {
