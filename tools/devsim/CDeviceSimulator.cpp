@@ -109,7 +109,7 @@ public:
         : m_sim(owner), m_scenario(owner.m_scenario), m_index(*owner.m_index),
           m_stop(std::move(stop)), m_decisions(owner.m_scenario.seed),
           m_noise(owner.m_scenario.seed ^ 0xA5A5A5A5A5A5A5A5ull),
-          m_programmed(m_index.ImageSlots().size(), false) {
+          m_programmed(owner.m_index->ImageSlots().size(), false) {
         for (const DevSimFault& fault : m_scenario.faults) {
             m_faultsLeft.push_back(fault.times);
         }
@@ -168,29 +168,27 @@ private:
 
     Bytes m_buffer;
     std::vector<Clock::time_point> m_arrivals; // when each byte of m_buffer was read
-    bool m_lineGone = false;
-    std::uint32_t m_baud = 0;
-    bool m_everPowered = false;
-    bool m_poweredOn = false;
-    bool m_poweredUp = false;
     Clock::time_point m_powerUpAt;
-    bool m_bootloaderActive = false;
     Clock::time_point m_lastActivity;
-    bool m_firmwareRunning = false;
-    bool m_deadSilent = false;
     std::vector<int> m_faultsLeft;
     std::size_t m_answers = 0;
     VersionDescriptor m_bootloaderVersion;
-
-    int m_loadingModule = -1; // module whose records are arriving
-    int m_loadedRecords = 0;  // of that module, received in order
-    bool m_flashModuleLoaded = false;
-    bool m_eraseArmed = false; // the flash module erases before it programs the first record
-
-    Flash m_flash = Flash::Empty;
-    std::vector<bool> m_programmed;
+    std::vector<bool> m_programmed; // the flash, by image slot
     std::size_t m_programmedCount = 0;
     std::size_t m_contiguous = 0; // leading slots programmed
+    std::uint32_t m_baud = 0;
+    int m_loadingModule = -1; // module whose records are arriving
+    int m_loadedRecords = 0;  // of that module, received in order
+    Flash m_flash = Flash::Empty;
+    bool m_lineGone = false;
+    bool m_everPowered = false;
+    bool m_poweredOn = false;
+    bool m_poweredUp = false;
+    bool m_bootloaderActive = false;
+    bool m_firmwareRunning = false;
+    bool m_deadSilent = false;
+    bool m_flashModuleLoaded = false;
+    bool m_eraseArmed = false; // the flash module erases before it programs the first record
     bool m_outOfOrder = false;
 };
 
