@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kMasterTemplate = 131;
 constexpr const char* kPublisher = "Copyright (C) Veldra Pty. Ltd.";
+constexpr const char* kUtilityPackageName = "Utility.bin";
 
 } // namespace
 
@@ -58,6 +59,8 @@ bool CMasterDlg::OnInitDialog() {
                        .arg(kVersionBuild)
                        .arg(QLatin1String(kPublisher));
 
+    // Messages about a damaged utility package name it as the user knows it.
+    UtilityPackage().SetFilePath(kUtilityPackageName);
     // A damaged package raises CInvalidFileError here; it ends the program (main).
     LoadPackages(utility_.value_or(EmbeddedResources::UtilityPackage()),
                  firmware_.value_or(EmbeddedResources::FirmwareImage()));

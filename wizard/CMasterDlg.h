@@ -2,6 +2,7 @@
 
 #include "upload/CUploadCore.h"
 #include "wizard/CNewWizDialog.h"
+#include "wizard/CWorkerSinks.h"
 
 #include <QString>
 #include <cstdint>
@@ -19,8 +20,10 @@ inline constexpr int kIdVersionText = 1052;
 // their frame.
 //
 // Threads: the dialog and the core's owner side run on the UI thread; the core's workers
-// report through message sinks and never touch the dialog.
-class CMasterDlg : public CNewWizDialog, public CUploadCore {
+// report through the page sinks (SinkFor) and never touch the dialog. The sinks sit in a
+// base ahead of the core, so they outlive the workers, which the core's destructor joins
+// once the window is gone.
+class CMasterDlg : public CNewWizDialog, public CWorkerSinks, public CUploadCore {
 public:
     explicit CMasterDlg(QWidget* parent = nullptr);
     ~CMasterDlg() override;
