@@ -13,8 +13,7 @@ MessageBoxHook& Hook() {
     return hook;
 }
 
-int ShowRealBox(const MessageBoxRequest& request) {
-    QMessageBox box(request.parent);
+void SetUpBox(QMessageBox& box, const MessageBoxRequest& request) {
     box.setWindowTitle(request.caption);
     box.setText(request.text);
     box.setTextFormat(Qt::PlainText);
@@ -26,11 +25,19 @@ int ShowRealBox(const MessageBoxRequest& request) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? kIdYes : kIdNo;
+    } else {
+        box.setIcon(QMessageBox::Warning);
+        box.setStandardButtons(QMessageBox::Ok);
     }
-    box.setIcon(QMessageBox::Warning);
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+}
+
+int ShowRealBox(const MessageBoxRequest& request) {
+    QMessageBox box(request.parent);
+    SetUpBox(box, request);
+    const int answer = box.exec();
+    if (request.kind == MessageBoxKind::kQuestionYesNo) {
+        return answer == QMessageBox::Yes ? kIdYes : kIdNo;
+    }
     return kIdOk;
 }
 
@@ -43,6 +50,20 @@ int ShowMessageBox(QWidget* parent, const QString& text, MessageBoxKind kind,
         return Hook()(request);
     }
     return ShowRealBox(request);
+}
+
+QMessageBox* OpenMessageBox(QWidget* parent, const QString& text, MessageBoxKind kind,
+                            const QString& detail) {
+    const MessageBoxRequest request{parent, QString::fromLatin1(kAppName), text, detail, kind};
+    if (Hook()) {
+        Hook()(request);
+        return nullptr;
+    }
+    auto* box = new QMessageBox(parent);
+    SetUpBox(*box, request);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return box;
 }
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {

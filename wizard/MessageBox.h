@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace quillon {
@@ -33,6 +34,12 @@ struct MessageBoxRequest {
 // A box closed without a choice answers kIdOk or kIdNo.
 int ShowMessageBox(QWidget* parent, const QString& text, MessageBoxKind kind,
                    const QString& detail = {});
+
+// Opens the same box without waiting for it: it blocks the user's work in the parent's
+// window, not the caller, and deletes itself once answered. Returns the box, or null when
+// the test hook took the request instead.
+QMessageBox* OpenMessageBox(QWidget* parent, const QString& text, MessageBoxKind kind,
+                            const QString& detail = {});
 
 // Replaces the box with a function (tests answer boxes this way); an empty function
 // restores the real box. Returns the previous hook.
