@@ -1,8 +1,163 @@
 #include "wizard/CConnectPage.h"
 
+#include "package/CInvalidFileError.h"
+#include "upload/IMessageSink.h"
+#include "wizard/CMasterDlg.h"
+#include "wizard/DialogUnits.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <cassert>
+
 namespace quillon {
 
+namespace {
+
+const char* const kProblemTitle = "Problem Encountered!";
+const char* const kProblemBody =
+    "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease verify "
+    "that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
+const char* const kActivatedTitle = "Bootloader activated...";
+const char* const kInvalidFile =
+    "The file \"%1\" is invalid - cannot continue.\n\nPlease obtain the original firmware "
+    "package supplied by Veldra Pty. Ltd.";
+
+} // namespace
+
 CConnectPage::CConnectPage() : CNewWizPage(kTemplateId) {
+    SetMessageHandler(kMsgBootloaderActivated, [this](std::intptr_t, std::intptr_t) {
+        OnBootloaderActivated();
+        return std::intptr_t{0};
+    });
+}
+
+CConnectPage::~CConnectPage() {
+    // Still set only while the page window exists, and with it the master dialog.
+    DetachSink();
+}
+
+CMasterDlg& CConnectPage::Master() const {
+    CMasterDlg* master = CMasterDlg::Of(this);
+    assert(master != nullptr && "the detection page runs inside the master dialog");
+    return *master;
+}
+
+bool CConnectPage::OnInitDialog() {
+    CNewWizPage::OnInitDialog();
+    titleFont_ = PixelFont(QStringLiteral("MS Sans Serif"), 12, true);
+    if (QWidget* title = GetDlgItem(kIdDetectTitle)) {
+        title->setFont(titleFont_);
+        title->update();
+    }
+    savedTitle_ = GetDlgItemText(kIdDetectTitle);
+    savedBody_ = GetDlgItemText(kIdDetectBody);
+    return true;
+}
+
+void CConnectPage::DoDataExchange(bool save) {
+    // The title and the body are reached by their ids; nothing else is exchanged.
+    CNewWizPage::DoDataExchange(save);
+}
+
+void CConnectPage::OnCtlColor(QWidget* control, int id, CtlColorType type, CtlColors& colors) {
+    CNewWizPage::OnCtlColor(control, id, type, colors);
+    if (type == CtlColorType::kStatic && id == kIdDetectTitle) {
+        colors.text = highlight_ ? QColor(255, 0, 0) : QColor(0, 0, 0);
+        colors.textBackground = QColor(0xFF, 0xFF, 0xFF);
+    }
+}
+
+void CConnectPage::SetHighlight(bool on) {
+    highlight_ = on;
+    UpdateCtlColors();
+}
+
+void CConnectPage::OnPageEnter() {
+    CMasterDlg& master = Master();
+    ++entry_;
+    awaitingDevice_ = false;
+    master.ResetDeviceData();
+
+    SetHighlight(false);
+    master.EnableNext(false);
+    ShowDlgItem(kIdDetectBody, true);
+    SetDlgItemText(kIdDetectTitle, savedTitle_);
+    SetDlgItemText(kIdDetectBody, savedBody_);
+
+    bool noBlocks = true;
+    try {
+        noBlocks = master.CollectActivationBlocks();
+    } catch (const CInvalidFileError& error) {
+        const std::string& name = error.FileName();
+        MessageBox(QString::fromLatin1(kInvalidFile)
+                       .arg(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))),
+                   MessageBoxKind::kWarningOk);
+        // Nothing can be sent without the package: the wizard, and with it the program,
+        // ends.
+        master.EndDialog(kExitInvalidPackage);
+        return;
+    }
+    if (noBlocks) {
+        SetHighlight(true);
+        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(kProblemTitle));
+        SetDlgItemText(kIdDetectBody, QString::fromLatin1(kProblemBody));
+        return;
+    }
+
+    sink_ = &master.SinkFor(*this);
+    awaitingDevice_ = true;
+    master.StartActivationWorker(sink_, false);
+}
+
+void CConnectPage::OnBootloaderActivated() {
+    // A report that outlived its entry (the user went back meanwhile) changes nothing.
+    if (!awaitingDevice_ || !IsActive()) {
+        return;
+    }
+    awaitingDevice_ = false;
+    CMasterDlg& master = Master();
+
+    SetHighlight(true);
+    ShowDlgItem(kIdDetectBody, false);
+    SetDlgItemText(kIdDetectTitle, QString::fromLatin1(kActivatedTitle));
+    master.EnableNext(true);
+    // The identification below holds the UI thread; the user sees the new title meanwhile.
+    repaint();
+
+    master.IdentifyDevice();
+
+    const std::uint64_t entry = entry_;
+    QTimer::singleShot(advanceDelay_, this, [this, entry] {
+        // Only the entry that found the device moves on, and only while the user is still
+        // looking at it.
+        CNewWizDialog* frame = Frame();
+        if (entry != entry_ || !HasWindow() || !IsActive() || frame == nullptr ||
+            frame->GetActivePage() != this) {
+            return;
+        }
+        frame->ActivateNextPage();
+    });
+}
+
+bool CConnectPage::OnPageLeave() {
+    awaitingDevice_ = false;
+    ++entry_;
+    // Leaving is never refused: a worker that does not end in time is left to end at its
+    // next look at the stop request (the core joins it before the next one starts).
+    Master().StopActivationWorker(kLeavePolls);
+    return true;
+}
+
+void CConnectPage::OnDestroy() {
+    DetachSink();
+    CNewWizPage::OnDestroy();
+}
+
+void CConnectPage::DetachSink() {
+    if (sink_ != nullptr) {
+        sink_->Detach();
+        sink_ = nullptr;
+    }
 }
 
 } // namespace quillon

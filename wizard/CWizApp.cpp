@@ -64,8 +64,11 @@ bool CWizApp::InitInstance() {
     master_->AddPage(*checkBoardTypePage_, CCheckBoardType::kTemplateId);
     master_->AddPage(*uploadPage_, CUploadPage::kTemplateId);
 
+    exitCode_ = 0;
     try {
-        master_->DoModal();
+        if (master_->DoModal() == kExitInvalidPackage) {
+            exitCode_ = kExitInvalidPackage;
+        }
     } catch (...) {
         // The settings are saved however the run ends.
         SaveWizardSettings({master_->selectedPort, portPage_->SlowMode()});

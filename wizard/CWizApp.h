@@ -32,6 +32,10 @@ public:
     // it. A damaged embedded package raises CInvalidFileError.
     bool InitInstance();
 
+    // What the program ends with: 0, or kExitInvalidPackage when the wizard gave up on a
+    // damaged utility package.
+    int ExitCode() const { return exitCode_; }
+
     const CWizAppCommandLineInfo& CommandLineInfo() const { return commandLineInfo_; }
     // The dialog and the port page while InitInstance runs; null before and after.
     CMasterDlg* MasterDialog() const { return master_.get(); }
@@ -42,6 +46,7 @@ private:
 
     std::vector<std::string> arguments_;
     CWizAppCommandLineInfo commandLineInfo_;
+    int exitCode_ = 0;
     std::unique_ptr<CMasterDlg> master_;
     std::unique_ptr<CLicensePage> licensePage_;
     std::unique_ptr<CChoosePortPage> portPage_;

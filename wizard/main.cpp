@@ -20,5 +20,5 @@ int main(int argc, char** argv) {
                                 quillon::MessageBoxKind::kWarningOk);
         return 1;
     }
-    return 0;
+    return wizard.ExitCode();
 }

@@ -1,0 +1,175 @@
+// The device detection page clicked through against the simulated device.
+
+#include "DeviceWizard.h"
+#include "platform/PseudoTerminal.h"
+#include "resources/EmbeddedResources.h"
+
+#include <QFont>
+#include <QTest>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace quillon::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kWaitingTitle = QStringLiteral("Please power up the device now.");
+const QString kWaitingBody = QStringLiteral(
+    "Upon powering up,  the device will be detected\nand this wizard will automatically "
+    "progress to the next page.");
+
+QColor TextColour(const CDialog& page, int id) {
+    return page.GetDlgItem(id)->palette().color(QPalette::WindowText);
+}
+
+TEST(DetectionPageTest, WaitsForThePowerUpThenIdentifiesTheDeviceAndMovesOnByItself) {
+    DevSimScenario scenario = FastScenario();
+    scenario.powerUpDelay = 1500ms;
+    DeviceWizard run(scenario);
+    CConnectPage& page = run.wizard.connect;
+    run.wizard.master.boardTypeId = "left over";
+    run.StartDetection();
+
+    EXPECT_EQ(run.Text(page, kIdDetectTitle), kWaitingTitle);
+    EXPECT_EQ(run.Text(page, kIdDetectBody), kWaitingBody);
+    EXPECT_TRUE(page.GetDlgItem(kIdDetectBody)->isVisible());
+    EXPECT_FALSE(page.IsHighlighted());
+    EXPECT_EQ(TextColour(page, kIdDetectTitle), QColor(0, 0, 0));
+    const QFont title = page.GetDlgItem(kIdDetectTitle)->font();
+    EXPECT_TRUE(title.bold());
+    EXPECT_EQ(title.pixelSize(), 12);
+    EXPECT_FALSE(IsEnabled(run.wizard.master, kIdWizNext));
+    EXPECT_TRUE(run.wizard.master.IsActivationWorkerRunning());
+    EXPECT_EQ(run.wizard.master.boardTypeId, "");
+    EXPECT_EQ(run.wizard.master.deviceFirmware.text, "");
+
+    // Blocks go out while the device is still powering up, unanswered.
+    EXPECT_TRUE(WaitUntil([&] {
+        const DevSimState state = run.device.Snapshot();
+        return !state.records.empty() && state.records.front().ignored;
+    }));
+    EXPECT_EQ(run.wizard.ActiveId(), CConnectPage::kTemplateId);
+
+    ASSERT_TRUE(run.WaitForPage(CCheckBoardType::kTemplateId));
+    const CMasterDlg& master = run.wizard.master;
+    EXPECT_EQ(master.boardTypeId, "0;4;1;7;Y;3;5");
+    EXPECT_EQ(master.deviceBootloader.product, "Tovrin");
+    EXPECT_EQ(master.deviceBootloader.text, "1.1.1");
+    EXPECT_EQ(master.deviceBootloader.buildStamp, "Nov 12 2007 09:41:17");
+    EXPECT_EQ(master.deviceFirmware.product, "KOLM");
+    EXPECT_EQ(master.deviceFirmware.text, "1.4.2");
+    EXPECT_EQ(master.flashModuleName, "FlashMod5");
+    EXPECT_EQ(master.crcModuleName, "FwCRCMod5");
+    // What the page showed while the device was read.
+    EXPECT_EQ(run.Text(page, kIdDetectTitle), "Bootloader activated...");
+    EXPECT_FALSE(page.GetDlgItem(kIdDetectBody)->isVisibleTo(&page));
+    EXPECT_TRUE(page.IsHighlighted());
+    EXPECT_EQ(TextColour(page, kIdDetectTitle), QColor(255, 0, 0));
+    EXPECT_TRUE(IsEnabled(run.wizard.master, kIdWizBack));
+}
+
+TEST(DetectionPageTest, GoingBackWhileWaitingStopsTheWorkerAndEnteringAgainStartsAfresh) {
+    DevSimScenario scenario = FastScenario();
+    scenario.powerUpDelay = std::chrono::hours(1);
+    DeviceWizard run(scenario);
+    CMasterDlg& master = run.wizard.master;
+    run.StartDetection();
+    ASSERT_TRUE(WaitUntil([&] { return run.device.Snapshot().records.size() >= 2; }));
+
+    Click(master, kIdWizBack);
+    EXPECT_EQ(run.wizard.ActiveId(), CChoosePortPage::kTemplateId);
+    EXPECT_FALSE(master.IsActivationWorkerRunning());
+    EXPECT_FALSE(master.Link().IsOpen());
+    const std::size_t sent = run.device.Snapshot().records.size();
+    Pump(200);
+    EXPECT_EQ(run.device.Snapshot().records.size(), sent);
+
+    master.boardTypeId = "stale";
+    master.deviceFirmware.SetText("1.2.3");
+    master.deviceBootloader.SetText("1.0.10");
+    Click(master, kIdWizNext);
+    ASSERT_EQ(run.wizard.ActiveId(), CConnectPage::kTemplateId);
+    EXPECT_EQ(master.boardTypeId, "");
+    EXPECT_EQ(master.deviceFirmware.text, "");
+    EXPECT_EQ(master.deviceFirmware.major, VersionDescriptor::kUnset);
+    EXPECT_EQ(master.deviceBootloader.text, "");
+    EXPECT_TRUE(master.IsActivationWorkerRunning());
+    EXPECT_TRUE(WaitUntil([&] { return run.device.Snapshot().records.size() > sent; }));
+}
+
+TEST(DetectionPageTest, TheWizardMovesOnOnlyWhileTheUserStaysOnThePage) {
+    DeviceWizard run;
+    run.wizard.connect.SetAdvanceDelay(1500ms);
+    run.StartDetection();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return run.Text(run.wizard.connect, kIdDetectTitle) == "Bootloader activated..."; }));
+    // The user does not wait for the pause: Next is offered already.
+    ASSERT_TRUE(IsEnabled(run.wizard.master, kIdWizNext));
+    Click(run.wizard.master, kIdWizNext);
+    ASSERT_EQ(run.wizard.ActiveId(), CCheckBoardType::kTemplateId);
+    Pump(2500);
+    EXPECT_EQ(run.wizard.ActiveId(), CCheckBoardType::kTemplateId);
+    EXPECT_FALSE(run.wizard.upload.IsCreated());
+}
+
+TEST(DetectionPageTest, ADeviceWithoutFirmwareIsStillIdentified) {
+    DevSimScenario scenario = FastScenario();
+    scenario.firmwarePresent = false;
+    scenario.boardTypeId = "0;4;1;7;Y;3;N";
+    DeviceWizard run(scenario);
+    run.DetectDevice();
+    EXPECT_EQ(run.wizard.master.deviceFirmware.text, "Unavailable");
+    EXPECT_EQ(run.wizard.master.boardTypeId, "0;4;1;7;Y;3;N");
+    EXPECT_EQ(run.wizard.master.flashModuleName, "FlashMod");
+    EXPECT_EQ(run.wizard.master.crcModuleName, "FwCRCMod");
+}
+
+TEST(DetectionPageTest, AUtilityPackageWithoutActivationBlocksIsReportedAndNothingIsSent) {
+    std::vector<std::uint8_t> utility = UtilityCopy();
+    RetypeRecords(utility, 0x3A00, 0x3A01);
+    DeviceWizard run(FastScenario(), utility);
+    run.StartDetection();
+    const CConnectPage& page = run.wizard.connect;
+    EXPECT_EQ(run.Text(page, kIdDetectTitle), "Problem Encountered!");
+    EXPECT_EQ(run.Text(page, kIdDetectBody),
+              "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\n"
+              "Please verify that you have the original\nfirmware package supplied by Veldra "
+              "Pty. Ltd.");
+    EXPECT_TRUE(page.GetDlgItem(kIdDetectBody)->isVisible());
+    EXPECT_EQ(TextColour(page, kIdDetectTitle), QColor(255, 0, 0));
+    EXPECT_FALSE(IsEnabled(run.wizard.master, kIdWizNext));
+    EXPECT_FALSE(run.wizard.master.IsActivationWorkerRunning());
+    Pump(200);
+    EXPECT_TRUE(run.device.Snapshot().records.empty());
+
+    // Nothing to wait for when leaving; coming back shows the waiting texts first.
+    Click(run.wizard.master, kIdWizBack);
+    EXPECT_EQ(run.wizard.ActiveId(), CChoosePortPage::kTemplateId);
+}
+
+TEST(DetectionPageTest, AnUnreadableUtilityPackageEndsTheWizardWithItsMessage) {
+    std::vector<std::uint8_t> utility = UtilityCopy();
+    BreakFirstHeader(utility);
+    PseudoTerminal port;
+    ASSERT_EQ(port.Open(), 0);
+    TestWizard wizard;
+    wizard.master.SetPackages(utility, EmbeddedResources::FirmwareImage());
+    MessageBoxRecorder boxes;
+    const int result = RunModal(wizard.master, [&] {
+        wizard.GoToPortPage();
+        wizard.TypePort(QString::fromStdString(port.SlavePath()));
+        Click(wizard.master, kIdWizNext);
+    });
+    EXPECT_EQ(result, kExitInvalidPackage);
+    ASSERT_EQ(boxes.Requests().size(), 1u);
+    EXPECT_EQ(boxes.Requests()[0].text,
+              "The file \"Utility.bin\" is invalid - cannot continue.\n\nPlease obtain the "
+              "original firmware package supplied by Veldra Pty. Ltd.");
+    EXPECT_EQ(boxes.Requests()[0].kind, MessageBoxKind::kWarningOk);
+    EXPECT_EQ(boxes.Requests()[0].caption, "Quillon");
+    EXPECT_FALSE(wizard.master.IsActivationWorkerRunning());
+}
+
+} // namespace
+} // namespace quillon::test
