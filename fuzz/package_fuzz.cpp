@@ -187,6 +187,27 @@ void ExerciseController(std::span<const std::uint8_t> bytes) {
     }
 }
 
+// The index as the container format defines it: headers back to back, each followed by
+// blocks x 32 bytes, until fewer than 14 bytes are left.
+void CheckIndex(CEncImageFile& file, std::span<const std::uint8_t> bytes, bool whole) {
+    std::vector<std::size_t> offsets;
+    std::size_t at = 0;
+    while (bytes.size() - at >= quillon::kRecordHeaderSize) {
+        offsets.push_back(at);
+        const std::size_t blocks = bytes[at + 4] | (bytes[at + 5] << 8);
+        at += quillon::kRecordHeaderSize + blocks * quillon::kBlockSize;
+        if (at >= bytes.size()) {
+            break;
+        }
+    }
+    const bool expectWhole = at >= bytes.size() || bytes.size() - at == 0;
+    QUILLON_FUZZ_CHECK(whole == expectWhole);
+    QUILLON_FUZZ_CHECK(static_cast<std::size_t>(file.GetRecordCount()) == offsets.size());
+    for (std::size_t n = 0; n < offsets.size(); ++n) {
+        QUILLON_FUZZ_CHECK(file.GetRecordOffset(static_cast<int>(n)) == offsets[n]);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -199,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         QUILLON_FUZZ_CHECK(whole && count == 0);
     }
+    CheckIndex(file, bytes, whole);
     ReadRecords(file, bytes);
     ReadDescriptors(file);
     ExerciseController(bytes);

@@ -15,6 +15,7 @@
 #include "upload/CompatibilityDecision.h"
 #include "upload/UploadTexts.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -55,18 +56,22 @@ protected:
         CMessageQueue queue;
         core.StartUpload(&queue);
         bool succeeded = false;
+        std::string said;
         for (;;) {
             const auto message = queue.Take(120s);
             if (!message) {
-                ADD_FAILURE() << "the upload did not end";
+                ADD_FAILURE() << "the upload did not end: " << said;
                 return false;
             }
-            if (message->number == kMsgStatus &&
-                MessageText(message->lParam) == texts::kTransferSucceeded) {
-                succeeded = true;
+            if (message->number == kMsgStatus || message->number == kMsgError) {
+                said += std::string(MessageText(message->lParam)) + " | ";
+                succeeded =
+                    std::strcmp(MessageText(message->lParam), texts::kTransferSucceeded) == 0;
             }
             if (message->number == kMsgSequenceEnded) {
-                return succeeded && device.WaitForStartupText(5s) && device.HoldsCompleteImage();
+                const bool done = device.WaitForStartupText(5s) && device.HoldsCompleteImage();
+                EXPECT_TRUE(succeeded && done) << said << (done ? "" : " (device not done)");
+                return succeeded && done;
             }
         }
     }

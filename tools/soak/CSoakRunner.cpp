@@ -10,6 +10,7 @@
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace quillon {
@@ -27,23 +28,29 @@ double MillisecondsSince(Clock::time_point start) {
 // core's destructor then cuts its waits short).
 constexpr auto kHangMargin = 60s;
 
+// Message texts are compared by content: each translation unit may hold its own copy of
+// a text's characters (a sanitizer build does not merge them), so their addresses differ.
+bool Same(const char* text, const char* expected) {
+    return text != nullptr && std::strcmp(text, expected) == 0;
+}
+
 SoakOutcome OutcomeOfError(const char* text) {
-    if (text == texts::kAborted) {
+    if (Same(text, texts::kAborted)) {
         return SoakOutcome::Aborted;
     }
-    if (text == texts::kFlashModuleFailed) {
+    if (Same(text, texts::kFlashModuleFailed)) {
         return SoakOutcome::FlashFailed;
     }
-    if (text == texts::kImageFailed) {
+    if (Same(text, texts::kImageFailed)) {
         return SoakOutcome::ImageFailed;
     }
-    if (text == texts::kCrcModuleFailed) {
+    if (Same(text, texts::kCrcModuleFailed)) {
         return SoakOutcome::CrcModuleFailed;
     }
-    if (text == texts::kCrcNoReply) {
+    if (Same(text, texts::kCrcNoReply)) {
         return SoakOutcome::CrcNoReply;
     }
-    if (text == texts::kCrcFailed) {
+    if (Same(text, texts::kCrcFailed)) {
         return SoakOutcome::CrcFailed;
     }
     return SoakOutcome::LaunchFailed;
@@ -431,7 +438,7 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
                         }
                         break;
                     case kMsgStatus:
-                        succeeded = MessageText(message->lParam) == texts::kTransferSucceeded;
+                        succeeded = Same(MessageText(message->lParam), texts::kTransferSucceeded);
                         break;
                     case kMsgSequenceEnded:
                         ended = true;

@@ -23,6 +23,7 @@ using namespace quillon;
 
 struct Options {
     int runs = 200;
+    int from = 1;
     std::uint64_t seed = 1;
     int imageRecords = 3;
     std::uint32_t replyTimeoutMs = 400;
@@ -31,14 +32,16 @@ struct Options {
 };
 
 constexpr const char* kUsage =
-    "Usage: quillon-soak [--runs N] [--seed S] [--image-records K] [--reply-timeout MS]\n"
-    "                    [--startup-timeout MS] [--verbose]\n\n"
+    "Usage: quillon-soak [--runs N] [--seed S] [--from F] [--image-records K]\n"
+    "                    [--reply-timeout MS] [--startup-timeout MS] [--verbose]\n\n"
     "Runs N uploads (default 200) through the upload engine against the simulated device,\n"
     "with random faults in every phase (refusals, redirects, silence, dropped and corrupted\n"
     "replies, garbage, hang-ups, missing start-up text) and random aborts, all drawn from\n"
     "seed S (default 1). The embedded packages are uploaded with the firmware image cut to\n"
     "its first K data records (default 3) and reply timeouts lowered to MS (default 400);\n"
     "a missing start-up message waits MS per byte (default 500).\n\n"
+    "--from F runs only runs F to N of the same sequence (the earlier ones are planned and\n"
+    "skipped), so a long soak can be shared between processes.\n\n"
     "Exit status 0 when every run kept its promises: no false success, no run past its\n"
     "time bound, no hang, no leaked thread or descriptor.\n";
 
@@ -66,6 +69,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         };
         if (arg == "--runs" && take(1, 1000000)) {
             options.runs = static_cast<int>(value);
+        } else if (arg == "--from" && take(1, 1000000)) {
+            options.from = static_cast<int>(value);
         } else if (arg == "--seed" && take(0, INT64_MAX)) {
             options.seed = static_cast<std::uint64_t>(value);
         } else if (arg == "--image-records" && take(1, 100000)) {
@@ -121,10 +126,12 @@ int main(int argc, char** argv) {
     int worstRun = 0;
     std::vector<std::string> findings;
 
-    std::printf("quillon-soak: %d runs, seed %llu, image of %d records, reply timeouts <= %u ms, "
-                "start-up wait %u ms per byte\n",
-                options.runs, static_cast<unsigned long long>(options.seed),
-                runner.Packages().imageRecords, options.replyTimeoutMs, options.startupTimeoutMs);
+    std::printf(
+        "quillon-soak: runs %d to %d, seed %llu, image of %d records, reply timeouts <= %u ms, "
+        "start-up wait %u ms per byte\n",
+        std::min(options.from, options.runs), options.runs,
+        static_cast<unsigned long long>(options.seed), runner.Packages().imageRecords,
+        options.replyTimeoutMs, options.startupTimeoutMs);
     {
         SoakRunPlan plain;
         std::printf("Time bound of a run (every wait the retries allow runs out):\n%s",
@@ -132,16 +139,20 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    for (int run = 1; run <= options.runs; ++run) {
+    for (int run = 1; run < options.from && run <= options.runs; ++run) {
+        (void)runner.Plan(run, random);
+    }
+    const int firstRun = std::min(options.from, options.runs);
+    for (int run = firstRun; run <= options.runs; ++run) {
         const SoakRunPlan plan = runner.Plan(run, random);
         const ProcessFigures before = ProcessFigures::Now();
         const SoakRunResult result = runner.Run(plan);
         const ProcessFigures after = ProcessFigures::Now();
 
-        if (run == 1) {
+        if (run == firstRun) {
             first = after;
         }
-        if (run == (options.runs + 1) / 2) {
+        if (run == (firstRun + options.runs) / 2) {
             middle = after;
         }
         peakKiB = std::max(peakKiB, after.residentKiB);
@@ -219,14 +230,15 @@ int main(int argc, char** argv) {
     std::printf("(dev.done: the device holds the complete image and printed its start-up text;\n"
                 " false+: success reported without that; false-: failure reported with it;\n"
                 " past: runs longer than their bound)\n\n");
-    std::printf("threads: %zu after run 1, %zu at the end; runs that left threads or "
+    std::printf("threads: %zu after the first run, %zu at the end; runs that left threads or "
                 "descriptors behind: %d (threads %d, descriptors %d)\n",
                 first.threads, last.threads, runsLeaking, leakedThreads, leakedDescriptors);
-    std::printf("descriptors: %zu after run 1, %zu at the end\n", first.descriptors,
+    std::printf("descriptors: %zu after the first run, %zu at the end\n", first.descriptors,
                 last.descriptors);
-    std::printf("resident memory (VmRSS): %zu KiB after run 1, %zu KiB in the middle, %zu KiB at "
-                "the end, peak %zu KiB\n",
-                first.residentKiB, middle.residentKiB, last.residentKiB, peakKiB);
+    std::printf(
+        "resident memory (VmRSS): %zu KiB after the first run, %zu KiB in the middle, %zu KiB at "
+        "the end, peak %zu KiB\n",
+        first.residentKiB, middle.residentKiB, last.residentKiB, peakKiB);
     if (!findings.empty()) {
         std::printf("\nRuns to look at:\n");
         for (const std::string& finding : findings) {
