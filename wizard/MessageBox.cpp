@@ -1,6 +1,8 @@
 #include "wizard/MessageBox.h"
 
+#include <QFontMetrics>
 #include <QMessageBox>
+#include <algorithm>
 #include <utility>
 
 namespace quillon {
@@ -13,10 +15,24 @@ MessageBoxHook& Hook() {
     return hook;
 }
 
+// The texts break their lines where they mean to; the box is made wide enough for the
+// longest of them (within reason) so that it does not break them again.
+void KeepLinesWhole(QMessageBox& box, const QString& text) {
+    constexpr int kWidestLine = 560;
+    const QFontMetrics metrics(box.font());
+    int widest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    }
+    box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: %1px; }")
+                          .arg(std::min(widest + 2, kWidestLine)));
+}
+
 void SetUpBox(QMessageBox& box, const MessageBoxRequest& request) {
     box.setWindowTitle(request.caption);
     box.setText(request.text);
     box.setTextFormat(Qt::PlainText);
+    KeepLinesWhole(box, request.text);
     if (!request.detail.isEmpty()) {
         box.setInformativeText(request.detail);
     }
