@@ -5,6 +5,8 @@
 #include "FuzzCheck.h"
 #include "cli/CCommand.h"
 #include "cli/CCommandLine.h"
+#include "cli/CDeviceSession.h"
+#include "tools/devsim/DevSimCommandLine.h"
 #if QUILLON_FUZZ_WIZARD_COMMAND_LINE
 #include "wizard/CWizAppCommandLineInfo.h"
 #endif
@@ -48,6 +50,42 @@ void CheckFrontEnd(const std::vector<std::string>& args) {
         QUILLON_FUZZ_CHECK(seen == std::vector<std::string>(args.begin() + 1, args.end()));
     }
     QUILLON_FUZZ_CHECK(status != 1 || !err.str().empty());
+}
+
+// The options that detect and upload share, read one after the other as the commands do.
+void CheckDeviceOptions(const std::vector<std::string>& args) {
+    quillon::DeviceOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::size_t before = i;
+        std::string error;
+        if (!quillon::CDeviceSession::ParseOption(args, i, options, error)) {
+            QUILLON_FUZZ_CHECK(i == before);
+            continue;
+        }
+        // A value is taken from the same argument ("--port=X") or the next one.
+        QUILLON_FUZZ_CHECK(i == before || i == before + 1);
+        QUILLON_FUZZ_CHECK(i < args.size());
+        if (!error.empty()) {
+            break;
+        }
+    }
+    if (options.wait) {
+        QUILLON_FUZZ_CHECK(options.wait->count() > 0);
+    }
+}
+
+// The simulator program's settings: faults, records, texts with escapes.
+void CheckSimulatorOptions(const std::vector<std::string>& args) {
+    quillon::DevSimOptions options;
+    std::string error;
+    if (!quillon::ParseDevSimCommandLine(args, options, error)) {
+        QUILLON_FUZZ_CHECK(!error.empty());
+    }
+    for (const std::string& argument : args) {
+        (void)quillon::ParseDevSimRecordRef(argument);
+        (void)quillon::ParseDevSimFault(quillon::DevSimFault::Kind::Redirect, argument);
+        (void)quillon::UnescapeDevSimText(argument);
+    }
 }
 
 #if QUILLON_FUZZ_WIZARD_COMMAND_LINE
@@ -101,6 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         args.push_back(current);
     }
     CheckFrontEnd(args);
+    CheckDeviceOptions(args);
+    CheckSimulatorOptions(args);
 #if QUILLON_FUZZ_WIZARD_COMMAND_LINE
     CheckWizard(args);
 #endif
