@@ -407,6 +407,21 @@ TEST_F(SmallImageTest, RedirectsOutsideTheModuleEndTheTransfer) {
     EXPECT_EQ(Occurrences(trace_, "rx image:2 "), 3u);
 }
 
+// Past the launch nothing is left to refuse; an interrupt while a silent firmware is
+// awaited still ends the run as aborted, without waiting out the start-up timeout.
+TEST_F(SmallImageTest, InterruptWhileTheFirmwareStartsEndsAsAborted) {
+    StartWithSmallImage({"--no-startup"}, 60000);
+    auto cli = StartCli({"upload", "--port", port_, "--firmware", image_});
+    ASSERT_TRUE(cli->WaitForOutput(std::string(texts::kInitializing) + "\n", 120s))
+        << cli->Out() << cli->Err();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 50s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6);
+    EXPECT_TRUE(Contains(run.err, std::string(texts::kAborted) + "\n")) << run.err;
+    EXPECT_FALSE(Contains(run.out, texts::kTransferSucceeded));
+}
+
 TEST_F(DeviceCommandsTest, FlashModuleRefusedOnEverySendFails) {
     StartDevice({"--refuse", "utility:63:always"});
     const CliRun run = Upload();
