@@ -233,13 +233,17 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
 }
 
 Status CUploadCore::ActivateBootloader(int attempts, IMessageSink* notify, bool keepAlive) {
+    stopRequest_.exchange(0);
+    return ActivationLoop(attempts, notify, keepAlive);
+}
+
+Status CUploadCore::ActivationLoop(int attempts, IMessageSink* notify, bool keepAlive) {
     BlockChooser chooser(activationSeed_.value_or(static_cast<std::uint32_t>(std::time(nullptr))));
     const std::size_t blockCount = activationBlocks.size();
     if (blockCount == 0) {
         return kEFail;
     }
     const double scale = static_cast<double>(blockCount - 1) / 32767.0;
-    stopRequest_.exchange(0);
     link_.PurgeBuffers();
     link_.ClearReceiveBuffer();
 
@@ -469,10 +473,17 @@ void CUploadCore::StartActivationWorker(IMessageSink* notify, bool keepAlive) {
         StopActivation();
         activationThread_.join();
     }
+    // The stop request is cleared here, before the worker exists, so that a stop that
+    // follows at once is not forgotten by a worker that starts late.
+    stopRequest_.exchange(0);
     activationRunning_ = true;
     activationThread_ = std::jthread([this, notify, keepAlive] {
-        ActivateBootloader(-1, notify, keepAlive);
-        activationRunning_ = false;
+        ActivationLoop(-1, notify, keepAlive);
+        {
+            std::lock_guard lock(activationEndMutex_);
+            activationRunning_ = false;
+        }
+        activationEnded_.notify_all();
     });
 }
 
@@ -481,11 +492,13 @@ bool CUploadCore::StopActivationWorker(int maxPolls) {
     if (!activationThread_.joinable()) {
         return true;
     }
-    for (int poll = 0; poll < maxPolls && activationRunning_.load(); ++poll) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (activationRunning_.load()) {
-        return false;
+    // Bounded like polls 100 ms apart, but woken as soon as the worker ends.
+    {
+        std::unique_lock lock(activationEndMutex_);
+        if (!activationEnded_.wait_for(lock, std::chrono::milliseconds(100) * std::max(maxPolls, 0),
+                                       [this] { return !activationRunning_.load(); })) {
+            return false;
+        }
     }
     activationThread_.join();
     return true;

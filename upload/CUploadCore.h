@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -121,6 +122,8 @@ protected:
     void Pause(std::uint32_t milliseconds);
 
 private:
+    // The activation loop without clearing the stop request first.
+    Status ActivationLoop(int attempts, IMessageSink* notify, bool keepAlive);
     Status ReadWord(std::uint16_t& word, std::uint32_t timeoutMs);
     Status ReadTextLines(Lines* lines, std::uint32_t timeoutMs);
     int FindRecordWithParameter(std::uint16_t type, std::optional<std::uint32_t> parameter);
@@ -140,6 +143,8 @@ private:
 
     std::jthread activationThread_;
     std::atomic<bool> activationRunning_{false};
+    std::mutex activationEndMutex_;
+    std::condition_variable activationEnded_;
     std::jthread uploadThread_;
     std::atomic<bool> uploadRunning_{false};
 };

@@ -114,6 +114,15 @@ TEST_F(CoreDeviceTest, StopRequestEndsActivationWorker) {
     EXPECT_FALSE(queue.Take(0ms).has_value());
 }
 
+TEST_F(CoreDeviceTest, StopRightAfterStartIsNotForgotten) {
+    StartDevice();
+    for (int round = 0; round < 20; ++round) {
+        core_->StartActivationWorker(nullptr, true);
+        EXPECT_TRUE(core_->StopActivationWorker(501));
+        EXPECT_FALSE(core_->IsActivationWorkerRunning());
+    }
+}
+
 TEST_F(CoreDeviceTest, KeepAliveNeverReturnsUntilStopped) {
     StartDevice();
     core_->StartActivationWorker(nullptr, true);
