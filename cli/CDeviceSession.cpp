@@ -283,15 +283,7 @@ CDeviceSession::WaitForMessage(CMessageQueue::Message& message, int& signal,
 }
 
 bool CDeviceSession::StopActivationWorker(int maxPolls) {
-    // The activation loop clears the stop request as it begins, so a request made before
-    // the new thread got that far is lost; asking again every half second closes that gap.
-    constexpr int kPollsPerRequest = 5;
-    for (int polls = 0; polls < maxPolls; polls += kPollsPerRequest) {
-        if (core_.StopActivationWorker(std::min(kPollsPerRequest, maxPolls - polls))) {
-            return true;
-        }
-    }
-    return !core_.IsActivationWorkerRunning();
+    return core_.StopActivationWorker(maxPolls);
 }
 
 int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
@@ -334,12 +326,8 @@ int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
         }
         return Fail(kExitAborted, "interrupted while waiting for the device.");
     }
-    // The worker ends by itself right after its notification. Waiting for that in short
-    // steps keeps the identification from starting a whole stop poll (100 ms) late, while
-    // the bootloader is waiting for the next record.
-    for (int step = 0; step < 1000 && core_.IsActivationWorkerRunning(); ++step) {
-        std::this_thread::sleep_for(1ms);
-    }
+    // The worker ends by itself right after its notification; the stop returns as soon as
+    // it has.
     StopActivationWorker(kDetectionStopPolls);
     out_ << kActivated << std::endl;
     return kExitSuccess;
