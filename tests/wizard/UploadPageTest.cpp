@@ -177,6 +177,30 @@ TEST(UploadPageTest, CloseDuringTheTransferAsksAndNoLetsItGoOn) {
     EXPECT_EQ(boxes.Requests().size(), 1u);
 }
 
+TEST(UploadPageTest, BackPressedBeforeTheWorkerHasEndedMovesOnceItHas) {
+    DeviceWizard run(SlowProgrammingDevice());
+    CMasterDlg& master = run.wizard.master;
+    CUploadPage& page = run.wizard.upload;
+    run.StartUpload();
+    ASSERT_TRUE(WaitUntil([&] { return PercentShown(page) >= 5; }));
+    // The worker asks for Back a moment before its last message, as a failing transfer
+    // does before it returns the line to 19200 baud.
+    page.SendMessage(kMsgEnableBack);
+    ASSERT_TRUE(IsEnabled(master, kIdWizBack));
+    Click(master, kIdWizBack);
+    EXPECT_EQ(run.wizard.ActiveId(), CUploadPage::kTemplateId);
+    EXPECT_TRUE(master.Link().IsOpen());
+    EXPECT_TRUE(master.IsUploadRunning());
+
+    ASSERT_TRUE(run.WaitForPage(CChoosePortPage::kTemplateId));
+    EXPECT_FALSE(master.IsUploadRunning());
+    EXPECT_FALSE(master.Link().IsOpen());
+    EXPECT_EQ(run.Text(page, kIdUploadStatus), kSucceeded);
+    EXPECT_EQ(run.Text(page, kIdUploadPercent), "0% Complete");
+    EXPECT_EQ(Bar(page).value(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST(UploadPageTest, CloseDuringTheTransferAnsweredYesAbortsAndClosesTheWizard) {
     DeviceWizard run(SlowProgrammingDevice());
     CMasterDlg& master = run.wizard.master;
