@@ -18,7 +18,7 @@ MessageBoxHook& Hook() {
 // The texts break their lines where they mean to; the box is made wide enough for the
 // longest of them (within reason) so that it does not break them again.
 void KeepLinesWhole(QMessageBox& box, const QString& text) {
-    constexpr int kWidestLine = 560;
+    constexpr int kWidestLine = 440;
     const QFontMetrics metrics(box.font());
     int widest = 0;
     for (const QString& line : text.split(QLatin1Char('\n'))) {
