@@ -314,7 +314,8 @@ TEST_F(DevSimTest, BaudRateSwitchFollowsTheHostAndWrongRatesAreUnreadable) {
     Activate();
     ASSERT_TRUE(m_host.Send(*m_device, Utility(kBaud115200Record + 1)));
     ASSERT_EQ(m_host.Read(2), Word(0x3A03));
-    EXPECT_EQ(m_device->CurrentBaud(), 115200u);
+    // The device switches as soon as its answer has left.
+    EXPECT_TRUE(m_device->WaitFor([](const DevSimState& s) { return s.baud == 115200; }, 5000ms));
 
     // The host still at 19200: the device cannot make out the activation block.
     EXPECT_FALSE(m_host.Activate(*m_device, 3));
@@ -453,8 +454,10 @@ SeededRun RunSeeded(std::uint64_t seed) {
     HostPort host;
     EXPECT_TRUE(host.Open(device.SlavePath()));
     SeededRun run;
-    for (int i = 0; i < 40; ++i) {
-        host.Send(device, Utility(kActivationRecord + (i * 7) % 10));
+    for (std::size_t i = 0; i < 40; ++i) {
+        host.Send(device, Utility(kActivationRecord + static_cast<int>(i * 7) % 10));
+        // Once the device has decided about its answer, a dropped one stays away.
+        EXPECT_TRUE(device.WaitFor([i](const DevSimState& s) { return s.answersSent > i; }, 10s));
         run.replies.push_back(host.Read(2, 150ms));
     }
     run.events = device.Snapshot().faultEvents;

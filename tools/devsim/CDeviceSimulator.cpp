@@ -148,6 +148,7 @@ private:
 
     // Records.
     bool ProcessBuffer();
+    void PublishDropped(std::size_t count);
     bool HandleRecord(const CDevSimPackageIndex::Record& record);
     bool HandleDataRecord(const CDevSimPackageIndex::Record& record);
     bool Refuse(const CDevSimPackageIndex::Record& record, const char* why);
@@ -483,6 +484,11 @@ void CDeviceSimulator::Device::Run() {
     Publish([](DevSimState& state) { state.running = false; });
 }
 
+void CDeviceSimulator::Device::PublishDropped(std::size_t count) {
+    Publish([count](DevSimState& state) { state.unrecognisedBytes += count; });
+    Trace("rx " + std::to_string(count) + " unrecognisable bytes dropped");
+}
+
 // Takes every whole record off the head of the received bytes. Bytes that cannot begin
 // any payload are dropped one at a time, which finds the next record after noise, a
 // truncated record or a record sent at the wrong rate. False when a command, a stop or
@@ -512,14 +518,17 @@ bool CDeviceSimulator::Device::ProcessBuffer() {
         const auto length = static_cast<std::ptrdiff_t>(record.payload.size());
         m_buffer.erase(m_buffer.begin(), m_buffer.begin() + length);
         m_arrivals.erase(m_arrivals.begin(), m_arrivals.begin() + length);
+        if (dropped > 0) {
+            PublishDropped(dropped);
+            dropped = 0;
+        }
         if (!HandleRecord(record)) {
             whole = false;
             break;
         }
     }
     if (dropped > 0) {
-        Publish([&](DevSimState& state) { state.unrecognisedBytes += dropped; });
-        Trace("rx " + std::to_string(dropped) + " unrecognisable bytes dropped");
+        PublishDropped(dropped);
     }
     return whole;
 }
