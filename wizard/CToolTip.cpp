@@ -34,8 +34,8 @@ QPoint ToScreen(const QWidget* owner, const QPoint& point) {
 
 } // namespace
 
-CToolTip::CToolTip(QWidget* parent, const TipSpec& spec)
-    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint), spec_(spec) {
+CToolTip::CToolTip(QWidget* parent, const TipSpec& description)
+    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint), description_(description) {
     g_current = this;
     setAttribute(Qt::WA_ShowWithoutActivating);
     // Like a disabled pop-up: it never takes the focus and clicks go to what lies below.
@@ -50,11 +50,11 @@ CToolTip::~CToolTip() {
     }
 }
 
-CToolTip* CToolTip::ShowTip(QWidget* parent, const TipSpec& spec) {
+CToolTip* CToolTip::ShowTip(QWidget* parent, const TipSpec& description) {
     if (g_current != nullptr) {
         return nullptr;
     }
-    auto* tip = new CToolTip(parent, spec);
+    auto* tip = new CToolTip(parent, description);
     tip->Slide(true);
     return tip;
 }
@@ -72,12 +72,12 @@ void CToolTip::SetAnimated(bool animated) {
 }
 
 void CToolTip::Layout() {
-    QString text = spec_.text;
+    QString text = description_.text;
     text.remove(QLatin1Char('\r'));
     // What follows the last line break is always a line, an empty one included.
     lines_ = text.split(QLatin1Char('\n'));
 
-    const QFontMetrics metrics(spec_.font);
+    const QFontMetrics metrics(description_.font);
     int widest = 0;
     int height = 0;
     lineHeights_.clear();
@@ -86,18 +86,20 @@ void CToolTip::Layout() {
         lineHeights_.push_back(metrics.height());
         height += metrics.height();
     }
-    const int insetX = spec_.textOrigin.x() - spec_.windowRect.left();
-    const int insetY = spec_.textOrigin.y() - spec_.windowRect.top();
+    const int insetX = description_.textOrigin.x() - description_.windowRect.left();
+    const int insetY = description_.textOrigin.y() - description_.windowRect.top();
     // One inset left of the text and two right of it; one above and one below.
     size_ = QSize(std::max(1, widest + 3 * insetX), std::max(1, height + 2 * insetY));
-    spec_.windowRect.setSize(size_);
+    description_.windowRect.setSize(size_);
     textOffset_ = QPoint(insetX, insetY);
 
-    setGeometry(QRect(ToScreen(spec_.owner.data(), spec_.windowRect.topLeft()), size_));
+    setGeometry(
+        QRect(ToScreen(description_.owner.data(), description_.windowRect.topLeft()), size_));
 }
 
 QRect CToolTip::HotRectOnScreen() const {
-    return {ToScreen(spec_.owner.data(), spec_.hotRect.topLeft()), spec_.hotRect.size()};
+    return {ToScreen(description_.owner.data(), description_.hotRect.topLeft()),
+            description_.hotRect.size()};
 }
 
 void CToolTip::Slide(bool in) {
@@ -169,7 +171,7 @@ void CToolTip::CheckCursor() {
     if (closing_) {
         return;
     }
-    const QWidget* owner = spec_.owner.data();
+    const QWidget* owner = description_.owner.data();
     // A hidden owner (its page was left) has no area to hover any more.
     const bool stays =
         owner != nullptr && owner->isVisible() && HotRectOnScreen().contains(CursorPosition());
@@ -189,11 +191,11 @@ void CToolTip::paintEvent(QPaintEvent* /*event*/) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(0, 0, size_.width() - 1, size_.height() - 1);
 
-    painter.setFont(spec_.font);
-    painter.setPen(spec_.textColor);
-    const QFontMetrics metrics(spec_.font);
-    const std::uint32_t horizontal = spec_.textAlignment & kTipAlignCentre;
-    const std::uint32_t vertical = spec_.textAlignment & kTipAlignBaseline;
+    painter.setFont(description_.font);
+    painter.setPen(description_.textColor);
+    const QFontMetrics metrics(description_.font);
+    const std::uint32_t horizontal = description_.textAlignment & kTipAlignCentre;
+    const std::uint32_t vertical = description_.textAlignment & kTipAlignBaseline;
     QPoint point = textOffset_;
     for (qsizetype i = 0; i < lines_.size(); ++i) {
         const QString& line = lines_[i];

@@ -63,7 +63,7 @@ public:
 
     // Opens a tip over `parent` as the description says, unless one is open already.
     // Returns the new tip, or null when nothing was opened.
-    static CToolTip* ShowTip(QWidget* parent, const TipSpec& spec);
+    static CToolTip* ShowTip(QWidget* parent, const TipSpec& description);
     // The open tip, or null.
     static CToolTip* Current();
 
@@ -75,7 +75,7 @@ public:
     // cursor checks. On by default.
     static void SetAnimated(bool animated);
 
-    const TipSpec& Spec() const { return spec_; }
+    const TipSpec& Description() const { return description_; }
     const QStringList& Lines() const { return lines_; }
     // The window's size as worked out from the text: widest line + 3 insets across, the
     // lines' heights + 2 insets down.
@@ -89,7 +89,7 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    CToolTip(QWidget* parent, const TipSpec& spec);
+    CToolTip(QWidget* parent, const TipSpec& description);
 
     void Layout();
     void Slide(bool in);
@@ -99,7 +99,7 @@ private:
     void Finish();
     QRect HotRectOnScreen() const;
 
-    TipSpec spec_;
+    TipSpec description_;
     QStringList lines_;
     std::vector<int> lineHeights_;
     QSize size_;

@@ -193,7 +193,7 @@ TEST(InformationPageTest, HoveringTheFieldsShowsTheirDetailsInATip) {
     const QFontMetrics metrics(page.font());
     EXPECT_EQ(tip->TipSize(),
               QSize(metrics.horizontalAdvance("Feb 03 2006 14:22:05") + 6, metrics.height() + 4));
-    EXPECT_EQ(tip->Spec().hotRect, field);
+    EXPECT_EQ(tip->Description().hotRect, field);
     EXPECT_TRUE(tip->isVisible());
     EXPECT_FALSE(tip->isActiveWindow());
 

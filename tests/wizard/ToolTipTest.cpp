@@ -28,15 +28,15 @@ protected:
         delete CToolTip::Current();
     }
 
-    TipSpec Spec(const QString& text) {
-        TipSpec spec;
-        spec.owner = &owner;
-        spec.windowRect = QRect(QPoint(50, 30), QSize(0, 0));
-        spec.hotRect = QRect(50, 30, 100, 20);
-        spec.textOrigin = QPoint(53, 32);
-        spec.font = owner.font();
-        spec.text = text;
-        return spec;
+    TipSpec TipFor(const QString& text) {
+        TipSpec description;
+        description.owner = &owner;
+        description.windowRect = QRect(QPoint(50, 30), QSize(0, 0));
+        description.hotRect = QRect(50, 30, 100, 20);
+        description.textOrigin = QPoint(53, 32);
+        description.font = owner.font();
+        description.text = text;
+        return description;
     }
 
     static void WaitForNoTip() {
@@ -49,7 +49,7 @@ protected:
 };
 
 TEST_F(ToolTipTest, TheSizeFollowsTheTextAndTheInsets) {
-    CToolTip* tip = CToolTip::ShowTip(&owner, Spec("first line\nthe second, longer line"));
+    CToolTip* tip = CToolTip::ShowTip(&owner, TipFor("first line\nthe second, longer line"));
     ASSERT_NE(tip, nullptr);
     const QFontMetrics metrics(owner.font());
     const int widest = metrics.horizontalAdvance("the second, longer line");
@@ -59,7 +59,7 @@ TEST_F(ToolTipTest, TheSizeFollowsTheTextAndTheInsets) {
     EXPECT_TRUE(WaitUntil([tip] { return tip->Reveal() >= 1.0; }));
     EXPECT_EQ(tip->size(), tip->TipSize());
     EXPECT_EQ(tip->pos(), owner.mapToGlobal(QPoint(50, 30)));
-    EXPECT_EQ(tip->Spec().windowRect, QRect(QPoint(50, 30), tip->TipSize()));
+    EXPECT_EQ(tip->Description().windowRect, QRect(QPoint(50, 30), tip->TipSize()));
     EXPECT_TRUE(tip->windowFlags().testFlag(Qt::ToolTip));
     EXPECT_TRUE(tip->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(tip->isVisible());
@@ -67,19 +67,19 @@ TEST_F(ToolTipTest, TheSizeFollowsTheTextAndTheInsets) {
 
 TEST_F(ToolTipTest, CarriageReturnsAreIgnoredAndATrailingLineBreakAddsALine) {
     CToolTip::SetAnimated(false);
-    CToolTip* crlf = CToolTip::ShowTip(&owner, Spec("one\r\ntwo"));
+    CToolTip* crlf = CToolTip::ShowTip(&owner, TipFor("one\r\ntwo"));
     ASSERT_NE(crlf, nullptr);
     EXPECT_EQ(crlf->Lines(), (QStringList{"one", "two"}));
     const QSize twoLines = crlf->TipSize();
     delete crlf;
 
-    CToolTip* lf = CToolTip::ShowTip(&owner, Spec("one\ntwo"));
+    CToolTip* lf = CToolTip::ShowTip(&owner, TipFor("one\ntwo"));
     ASSERT_NE(lf, nullptr);
     EXPECT_EQ(lf->Lines(), (QStringList{"one", "two"}));
     EXPECT_EQ(lf->TipSize(), twoLines);
     delete lf;
 
-    CToolTip* trailing = CToolTip::ShowTip(&owner, Spec("one\ntwo\n"));
+    CToolTip* trailing = CToolTip::ShowTip(&owner, TipFor("one\ntwo\n"));
     ASSERT_NE(trailing, nullptr);
     EXPECT_EQ(trailing->Lines(), (QStringList{"one", "two", ""}));
     const QFontMetrics metrics(owner.font());
@@ -87,9 +87,9 @@ TEST_F(ToolTipTest, CarriageReturnsAreIgnoredAndATrailingLineBreakAddsALine) {
 }
 
 TEST_F(ToolTipTest, ASecondTipWhileOneIsOpenShowsNothingNew) {
-    CToolTip* first = CToolTip::ShowTip(&owner, Spec("first"));
+    CToolTip* first = CToolTip::ShowTip(&owner, TipFor("first"));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(CToolTip::ShowTip(&owner, Spec("second")), nullptr);
+    EXPECT_EQ(CToolTip::ShowTip(&owner, TipFor("second")), nullptr);
     EXPECT_EQ(CToolTip::Current(), first);
     EXPECT_EQ(first->Lines(), QStringList{"first"});
     const auto tips = owner.findChildren<CToolTip*>();
@@ -98,13 +98,13 @@ TEST_F(ToolTipTest, ASecondTipWhileOneIsOpenShowsNothingNew) {
     // Once it has gone, a new one may open.
     cursor = QPoint(-50, -50);
     WaitForNoTip();
-    CToolTip* second = CToolTip::ShowTip(&owner, Spec("second"));
+    CToolTip* second = CToolTip::ShowTip(&owner, TipFor("second"));
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->Lines(), QStringList{"second"});
 }
 
 TEST_F(ToolTipTest, SlidesInStaysWhileTheCursorDoesAndSlidesOutWhenItLeaves) {
-    CToolTip* tip = CToolTip::ShowTip(&owner, Spec("sliding in\nover two lines"));
+    CToolTip* tip = CToolTip::ShowTip(&owner, TipFor("sliding in\nover two lines"));
     ASSERT_NE(tip, nullptr);
     EXPECT_LT(tip->Reveal(), 1.0);
     EXPECT_TRUE(WaitUntil([tip] { return tip->Reveal() >= 1.0; }));
@@ -125,7 +125,7 @@ TEST_F(ToolTipTest, SlidesInStaysWhileTheCursorDoesAndSlidesOutWhenItLeaves) {
 
 TEST_F(ToolTipTest, WithoutAnimationTheTipComesAndGoesAtOnce) {
     CToolTip::SetAnimated(false);
-    CToolTip* tip = CToolTip::ShowTip(&owner, Spec("at once"));
+    CToolTip* tip = CToolTip::ShowTip(&owner, TipFor("at once"));
     ASSERT_NE(tip, nullptr);
     EXPECT_DOUBLE_EQ(tip->Reveal(), 1.0);
     EXPECT_TRUE(tip->isVisible());
@@ -140,7 +140,7 @@ TEST_F(ToolTipTest, WithoutAnimationTheTipComesAndGoesAtOnce) {
 }
 
 TEST_F(ToolTipTest, AHiddenOrDestroyedOwnerTakesTheTipAway) {
-    ASSERT_NE(CToolTip::ShowTip(&owner, Spec("hidden")), nullptr);
+    ASSERT_NE(CToolTip::ShowTip(&owner, TipFor("hidden")), nullptr);
     owner.hide();
     WaitForNoTip();
 
@@ -148,9 +148,9 @@ TEST_F(ToolTipTest, AHiddenOrDestroyedOwnerTakesTheTipAway) {
     auto* other = new QWidget;
     other->resize(200, 100);
     other->show();
-    TipSpec spec = Spec("owned");
-    spec.owner = other;
-    ASSERT_NE(CToolTip::ShowTip(other, spec), nullptr);
+    TipSpec description = TipFor("owned");
+    description.owner = other;
+    ASSERT_NE(CToolTip::ShowTip(other, description), nullptr);
     delete other;
     EXPECT_EQ(CToolTip::Current(), nullptr);
 }
