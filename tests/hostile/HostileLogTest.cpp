@@ -42,6 +42,8 @@ protected:
         scenario.pacing = false;
         CDeviceSimulator device(scenario, Packages().utility, Packages().image);
         EXPECT_EQ(device.Start(), kOk);
+        // The queue outlives the core, whose upload thread posts into it to the end.
+        CMessageQueue queue;
         CUploadCore core;
         core.LoadPackages(Packages().utility, Packages().image);
         core.SetLogPath(logPath);
@@ -53,7 +55,6 @@ protected:
         }
         core.IdentifyDevice();
         EXPECT_EQ(AssessCompatibility(core).outcome, CompatibilityOutcome::Accept);
-        CMessageQueue queue;
         core.StartUpload(&queue);
         bool succeeded = false;
         std::string said;
