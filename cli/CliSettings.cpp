@@ -1,5 +1,7 @@
 #include "cli/CliSettings.h"
 
+#include "platform/SettingsFile.h"
+
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -21,6 +23,9 @@ QString AsText(const QVariant& value) {
 
 CliSettings LoadCliSettings() {
     CliSettings result;
+    if (!SettingsFileUsable()) {
+        return result;
+    }
     const QSettings settings(QStringLiteral("Veldra"), QStringLiteral("Quillon"));
     if (const QVariant port = settings.value(QStringLiteral("Port")); port.isValid()) {
         result.port = AsText(port).toStdString();

@@ -1,5 +1,6 @@
 #include "wizard/WizardSettings.h"
 
+#include "platform/SettingsFile.h"
 #include "wizard/MessageBox.h"
 
 #include <QSettings>
@@ -24,6 +25,9 @@ QString AsText(const QVariant& value) {
 
 WizardSettings LoadWizardSettings() {
     WizardSettings result;
+    if (!SettingsFileUsable()) {
+        return result;
+    }
     const QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
 
     const QVariant port = settings.value(QStringLiteral("Port"));
@@ -39,6 +43,9 @@ WizardSettings LoadWizardSettings() {
 }
 
 bool SaveWizardSettings(const WizardSettings& values) {
+    if (!SettingsFileUsable()) {
+        return false;
+    }
     QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
     // Only ever replace the file as a whole.
     settings.setAtomicSyncRequired(true);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillon {
@@ -80,6 +81,17 @@ TEST_F(HostileSettingsTest, FolderInPlaceOfTheFileGivesDefaultsAndIsLeftAlone) {
     EXPECT_EQ(testing::RunInChild([] { return !SaveWizardSettings({"COM5", true}); }), 0);
     EXPECT_TRUE(std::filesystem::is_directory(SettingsFile()));
     EXPECT_EQ(Load().port, "COM1");
+}
+
+TEST_F(HostileSettingsTest, FifoInPlaceOfTheFileGivesDefaultsWithoutBlocking) {
+    // Reading a FIFO would wait for a writer for ever; it must count as no settings.
+    ASSERT_EQ(::mkfifo(SettingsFile().c_str(), 0600), 0);
+    const WizardSettings loaded = LoadWizardSettings();
+    EXPECT_EQ(loaded.port, "COM1");
+    EXPECT_FALSE(loaded.slow);
+    EXPECT_EQ(LoadCliSettings().port, "COM1");
+    EXPECT_FALSE(SaveWizardSettings({"COM5", true}));
+    EXPECT_EQ(std::filesystem::status(SettingsFile()).type(), std::filesystem::file_type::fifo);
 }
 
 TEST_F(HostileSettingsTest, UnreadableFileGivesDefaults) {
