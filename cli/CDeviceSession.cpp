@@ -6,6 +6,7 @@
 #include "link/PortName.h"
 #include "package/CInvalidFileError.h"
 #include "resources/EmbeddedResources.h"
+#include "upload/UploadTexts.h"
 
 #include <atomic>
 #include <cerrno>
@@ -201,10 +202,8 @@ int CDeviceSession::Fail(int status, const std::string& message) {
 }
 
 int CDeviceSession::InvalidFile(const std::string& fileName) {
-    std::string text = kInvalidFileFormat;
-    text.replace(text.find("%s"), 2, fileName);
     out_.flush();
-    err_ << text << "\n";
+    err_ << texts::InvalidFileText(fileName) << "\n";
     err_.flush();
     return kExitInvalidPackage;
 }
@@ -288,10 +287,10 @@ bool CDeviceSession::StopActivationWorker(int maxPolls) {
 
 int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
     core_.ResetDeviceData();
-    out_ << kPowerUp << std::endl;
+    out_ << texts::kPowerUp << std::endl;
     if (core_.CollectActivationBlocks()) {
         out_.flush();
-        err_ << kProblemTitle << "\n" << kInvalidUtilityText << "\n";
+        err_ << texts::kProblemTitle << "\n" << texts::kInvalidUtility << "\n";
         err_.flush();
         return kExitInvalidPackage;
     }
@@ -329,7 +328,7 @@ int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
     // The worker ends by itself right after its notification; the stop returns as soon as
     // it has.
     StopActivationWorker(kDetectionStopPolls);
-    out_ << kActivated << std::endl;
+    out_ << texts::kActivated << std::endl;
     return kExitSuccess;
 }
 

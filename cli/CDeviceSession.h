@@ -87,18 +87,7 @@ public:
     // Prints "prefix: message" on the error stream and returns status.
     int Fail(int status, const std::string& message);
 
-    // The texts the detection page shows when the utility package has no activation block.
-    static constexpr const char* kProblemTitle = "Problem Encountered!";
-    static constexpr const char* kInvalidUtilityText =
-        "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease "
-        "verify that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
-    // The message of a package whose records cannot be read; %s is the file's name.
-    static constexpr const char* kInvalidFileFormat =
-        "The file \"%s\" is invalid - cannot continue.\n\nPlease obtain the original firmware "
-        "package supplied by Veldra Pty. Ltd.";
     static constexpr const char* kPortNotOpened = "Selected COM port could not be opened.";
-    static constexpr const char* kPowerUp = "Please power up the device now.";
-    static constexpr const char* kActivated = "Bootloader activated...";
     static constexpr const char* kAccepted = "The device can be updated with this firmware.";
 
 private:

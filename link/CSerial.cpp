@@ -218,71 +218,54 @@ Status CSerial::ConfigureReadTimeouts(std::int32_t kind) {
     }
 }
 
-std::int32_t CSerial::GetBaudRate() {
+bool CSerial::ReadState(DCB& dcb) {
     SetLastError(kOk);
     if (!IsOpen()) {
         SetLastError(kErrorInvalidHandle);
-        return -1;
+        return false;
     }
-    DCB dcb;
     if (const int error = device_.GetState(dcb); error != 0) {
         FailWithErrno(error);
+        return false;
+    }
+    return true;
+}
+
+std::int32_t CSerial::GetBaudRate() {
+    DCB dcb;
+    if (!ReadState(dcb)) {
         return -1;
     }
     return static_cast<std::int32_t>(dcb.BaudRate);
 }
 
 std::int32_t CSerial::GetDataBits() {
-    SetLastError(kOk);
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return -1;
-    }
     DCB dcb;
-    if (const int error = device_.GetState(dcb); error != 0) {
-        FailWithErrno(error);
+    if (!ReadState(dcb)) {
         return -1;
     }
     return dcb.ByteSize;
 }
 
 std::int32_t CSerial::GetParity() {
-    SetLastError(kOk);
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return -1;
-    }
     DCB dcb;
-    if (const int error = device_.GetState(dcb); error != 0) {
-        FailWithErrno(error);
+    if (!ReadState(dcb)) {
         return -1;
     }
     return dcb.fParity ? dcb.Parity : kParityNone;
 }
 
 std::int32_t CSerial::GetStopBits() {
-    SetLastError(kOk);
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return -1;
-    }
     DCB dcb;
-    if (const int error = device_.GetState(dcb); error != 0) {
-        FailWithErrno(error);
+    if (!ReadState(dcb)) {
         return -1;
     }
     return dcb.StopBits;
 }
 
 std::int32_t CSerial::GetHandshake() {
-    SetLastError(kOk);
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return -1;
-    }
     DCB dcb;
-    if (const int error = device_.GetState(dcb); error != 0) {
-        FailWithErrno(error);
+    if (!ReadState(dcb)) {
         return -1;
     }
     if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {

@@ -101,6 +101,9 @@ protected:
     SerialDevice& Device() { return device_; }
     Status SetLastError(Status status, int systemError = 0);
     Status FailWithErrno(int error);
+    // The line settings for the Get... queries: false (with the last error set) when the
+    // port is closed or the driver will not tell.
+    bool ReadState(DCB& dcb);
     bool IsOverlapped() const { return overlapped_; }
     // Stores the reported events of a completed wait (the event thread's own wait).
     void SetReportedEvents(std::uint32_t events) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // What the firmware transfer reports. The upload page (and the command-line front end)
 // show these exactly as they stand; they live as long as the program, so a message may
 // carry their address across threads.
@@ -28,5 +30,20 @@ inline constexpr const char* kInitializing = "Initializing the new firmware";
 inline constexpr const char* kTransferFailed = "Firmware transfer failed";
 inline constexpr const char* kTransferSucceeded =
     "Firmware transfer and initialization completed successfully";
+
+// What detection reports (the detection page and the command line alike).
+inline constexpr const char* kPowerUp = "Please power up the device now.";
+inline constexpr const char* kActivated = "Bootloader activated...";
+inline constexpr const char* kProblemTitle = "Problem Encountered!";
+inline constexpr const char* kInvalidUtility =
+    "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease verify "
+    "that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
+
+// A package whose records cannot be read, named by its file name.
+inline std::string InvalidFileText(const std::string& fileName) {
+    return "The file \"" + fileName +
+           "\" is invalid - cannot continue.\n\nPlease obtain the original firmware package "
+           "supplied by Veldra Pty. Ltd.";
+}
 
 } // namespace quillon::texts

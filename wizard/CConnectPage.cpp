@@ -2,6 +2,7 @@
 
 #include "package/CInvalidFileError.h"
 #include "upload/IMessageSink.h"
+#include "upload/UploadTexts.h"
 #include "wizard/CMasterDlg.h"
 #include "wizard/DialogUnits.h"
 
@@ -10,19 +11,6 @@
 #include <cassert>
 
 namespace quillon {
-
-namespace {
-
-const char* const kProblemTitle = "Problem Encountered!";
-const char* const kProblemBody =
-    "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease verify "
-    "that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
-const char* const kActivatedTitle = "Bootloader activated...";
-const char* const kInvalidFile =
-    "The file \"%1\" is invalid - cannot continue.\n\nPlease obtain the original firmware "
-    "package supplied by Veldra Pty. Ltd.";
-
-} // namespace
 
 CConnectPage::CConnectPage() : CNewWizPage(kTemplateId) {
     SetMessageHandler(kMsgBootloaderActivated, [this](std::intptr_t, std::intptr_t) {
@@ -89,8 +77,8 @@ void CConnectPage::OnPageEnter() {
         noBlocks = master.CollectActivationBlocks();
     } catch (const CInvalidFileError& error) {
         const std::string& name = error.FileName();
-        MessageBox(QString::fromLatin1(kInvalidFile)
-                       .arg(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))),
+        const std::string text = texts::InvalidFileText(name);
+        MessageBox(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
                    MessageBoxKind::kWarningOk);
         // Nothing can be sent without the package: the wizard, and with it the program,
         // ends.
@@ -99,8 +87,8 @@ void CConnectPage::OnPageEnter() {
     }
     if (noBlocks) {
         SetHighlight(true);
-        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(kProblemTitle));
-        SetDlgItemText(kIdDetectBody, QString::fromLatin1(kProblemBody));
+        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
+        SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kInvalidUtility));
         return;
     }
 
@@ -119,7 +107,7 @@ void CConnectPage::OnBootloaderActivated() {
 
     SetHighlight(true);
     ShowDlgItem(kIdDetectBody, false);
-    SetDlgItemText(kIdDetectTitle, QString::fromLatin1(kActivatedTitle));
+    SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kActivated));
     master.EnableNext(true);
     // The identification below holds the UI thread; the user sees the new title meanwhile.
     repaint();
