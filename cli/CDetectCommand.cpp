@@ -24,7 +24,8 @@ std::string CDetectCommand::Usage() const {
            "  -h, --help       show this help and exit\n\n"
            "Exit status: 0 the device can be updated (also after a warning), 1 bad command\n"
            "line, 2 the port could not be opened, 3 no device answered in time, 4 the\n"
-           "firmware is not suitable for the device, 6 interrupted, 7 invalid package.\n";
+           "firmware is not suitable for the device, 6 interrupted, 7 invalid package, 8 the port\n"
+           "hung up (adapter unplugged).\n";
 }
 
 int CDetectCommand::Run(const std::vector<std::string>& args, std::ostream& out,

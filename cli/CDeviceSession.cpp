@@ -308,6 +308,10 @@ int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
             if (message.number == kMsgBootloaderActivated) {
                 break;
             }
+            if (message.number == kMsgLineLost) {
+                StopActivationWorker(kDetectionStopPolls);
+                return PortLost("while waiting for the device");
+            }
             continue;
         }
         StopActivationWorker(kDetectionStopPolls);
@@ -355,7 +359,19 @@ int CDeviceSession::Identify() {
         core_.Link().ResumeWaits();
         return kExitAborted;
     }
+    if (core_.LineLost()) {
+        // What was read before the line went is incomplete: judging the firmware by it
+        // would only mislead.
+        return PortLost("while the device was being identified");
+    }
     return kExitSuccess;
+}
+
+int CDeviceSession::PortLost(const std::string& when) {
+    return Fail(kExitPortLost, "the serial port " + core_.selectedPort + " hung up " + when +
+                                   ": the adapter was unplugged or the line was closed. "
+                                   "Nothing was written to the device; check the connection "
+                                   "and try again.");
 }
 
 void CDeviceSession::PrintField(const char* label, const std::string& value) {

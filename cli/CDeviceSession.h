@@ -92,6 +92,8 @@ public:
 
 private:
     int InvalidFile(const std::string& fileName);
+    // Reports a port that hung up before anything was written to the device.
+    int PortLost(const std::string& when);
     void PrintField(const char* label, const std::string& value);
 
     std::string prefix_;

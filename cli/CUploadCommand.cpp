@@ -129,7 +129,8 @@ std::string CUploadCommand::Usage() const {
            "Exit status: 0 the firmware was transferred and started, 1 bad command line,\n"
            "2 the port could not be opened, 3 no device answered in time, 4 the firmware\n"
            "is not suitable or a warning was not confirmed, 5 the upload failed,\n"
-           "6 interrupted, 7 invalid package.\n";
+           "6 interrupted, 7 invalid package, 8 the port hung up (adapter unplugged) before\n"
+           "the upload began.\n";
 }
 
 int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
@@ -409,7 +410,14 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
         }
         return kExitAborted;
     }
-    // An abort ending the user did not ask for: the device kept sending the transfer
+    if (core.LineLost()) {
+        err << "The serial port " << core.selectedPort
+            << " hung up during the upload: the adapter was unplugged or the line was "
+               "closed. The device does not hold the complete firmware; reconnect it and "
+               "upload again.\n";
+        err.flush();
+    }
+    // Also an abort ending the user did not ask for: the device kept sending the transfer
     // elsewhere than the module it was given.
     return kExitUploadFailed;
 }

@@ -12,5 +12,6 @@ inline constexpr int kExitRefused = 4;        // the compatibility decision did 
 inline constexpr int kExitUploadFailed = 5;   // the upload ended without the success status
 inline constexpr int kExitAborted = 6;        // interrupted by the user
 inline constexpr int kExitInvalidPackage = 7; // a package is damaged or has no activation blocks
+inline constexpr int kExitPortLost = 8;       // the port hung up before the upload began
 
 } // namespace quillon

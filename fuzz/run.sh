@@ -35,8 +35,13 @@ for program in "$build"/fuzz/quillon-fuzz-*; do
     for dir in "$here/corpus/$name" "$build/fuzz/seeds/$name"; do
         [ -d "$dir" ] && seeds+=("$dir")
     done
+    # Package inputs: the seeds are a few KB; longer inputs only add payload bytes.
+    extra=()
+    case "$name" in
+    package | info_command) extra=(-max_len=8192) ;;
+    esac
     log="$logs/$name.log"
-    "$program" "${limit[@]}" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$program" "${limit[@]}" "${extra[@]}" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$name-" "$corpus" "${seeds[@]}" >"$log" 2>&1
     status=$?
     # The last status line: "#N DONE cov: C ft: F corp: K/..." (or the last pulse).

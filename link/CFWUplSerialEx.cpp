@@ -38,6 +38,11 @@ void CFWUplSerialEx::OnCommEvent(std::uint32_t events, std::uint32_t lineErrors)
     }
     COMSTAT status;
     TakeLineErrors(&status);
+    if (IsHungUp()) {
+        // Readers waiting for bytes that can no longer come give up now.
+        std::lock_guard lock(receiveLock_);
+        dataReadyChanged_.notify_all();
+    }
     if (events != EV_RXCHAR) {
         return;
     }
@@ -69,7 +74,10 @@ Status CFWUplSerialEx::ReadByte(std::uint8_t& out, std::uint32_t timeoutMs) {
         return kEAbort;
     }
     if (readPosition_ >= receiveBuffer_.size()) {
-        const auto wake = [this] { return dataReady_ || interrupted_; };
+        if (IsHungUp()) {
+            return kEFail;
+        }
+        const auto wake = [this] { return dataReady_ || interrupted_ || IsHungUp(); };
         if (timeoutMs == kInfinite) {
             dataReadyChanged_.wait(lock, wake);
         } else if (!dataReadyChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), wake)) {

@@ -40,8 +40,9 @@ public:
     void OnCommEvent(std::uint32_t events, std::uint32_t lineErrors) override;
 
     // 0 = a byte was taken; WAIT_TIMEOUT (258) = nothing arrived within timeoutMs
-    // (kInfinite waits for ever, 0 only looks); E_FAIL = woken but nothing to take;
-    // E_ABORT = waits are interrupted (InterruptWaits).
+    // (kInfinite waits for ever, 0 only looks); E_FAIL = woken but nothing to take, or
+    // the port has hung up with nothing left to take (at once: no timeout is sat out
+    // waiting for a line that is gone); E_ABORT = waits are interrupted (InterruptWaits).
     Status ReadByte(std::uint8_t& out, std::uint32_t timeoutMs);
     std::size_t AvailableBytes();
     // Bytes already read that are still held at the front of the buffer (the read

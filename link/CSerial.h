@@ -91,6 +91,9 @@ public:
     bool IsCarrierOn();
 
     bool IsOpen() const { return device_.IsOpen(); }
+    // True once the open port has hung up (the adapter was pulled out): nothing more will
+    // arrive on it until it is opened again.
+    bool IsHungUp() const { return device_.IsOpen() && device_.HungUp(); }
     // The device path of the open port (empty when closed).
     const std::string& DevicePath() const { return devicePath_; }
     Status GetLastError() const { return lastError_.load(std::memory_order_relaxed); }

@@ -1,6 +1,7 @@
 #include "platform/SettingsFile.h"
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace quillon {
@@ -24,6 +25,16 @@ bool SettingsFileUsable() {
         return true;
     }
     return !error && status.type() == std::filesystem::file_type::regular;
+}
+
+SettingsFileStamp CurrentSettingsFileStamp() {
+    struct stat info {};
+    if (::stat(SettingsFilePath().c_str(), &info) != 0) {
+        return {};
+    }
+    return {static_cast<unsigned long long>(info.st_dev),
+            static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
 }
 
 } // namespace quillon

@@ -14,4 +14,16 @@ std::filesystem::path SettingsFilePath();
 // treated as no settings and never written.
 bool SettingsFileUsable();
 
+// Which file is at the settings path now (device, inode, size and modification time; all
+// zero when there is none). The settings are saved by writing a new file and renaming it
+// over the old one, so a save that took place changes it.
+struct SettingsFileStamp {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = 0;
+    long long modifiedNs = 0;
+    bool operator==(const SettingsFileStamp&) const = default;
+};
+SettingsFileStamp CurrentSettingsFileStamp();
+
 } // namespace quillon

@@ -96,6 +96,9 @@ std::string CUploadCore::TitleSuffix() const {
 Status CUploadCore::OpenPort(const std::string& name) {
     constexpr std::uint32_t kQueueSize = 2048;
     constexpr std::uint32_t kEventMask = 0xC1; // received data, break, line error
+    if (link_.IsHungUp()) {
+        link_.Close(); // a port that hung up stays dead until it is opened again
+    }
     if (!link_.IsOpen()) {
         if (const Status s = link_.Open(name, kQueueSize, kQueueSize, true); s != kOk) {
             return s;
@@ -187,7 +190,7 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
 
     Status failure = kEFail;
     for (int attempt = 0; attempt < kSendsPerRecord; ++attempt) {
-        if (ShuttingDown()) {
+        if (ShuttingDown() || LineLost()) {
             return failure;
         }
         if (attempt > 0) {
@@ -248,7 +251,7 @@ Status CUploadCore::ActivationLoop(int attempts, IMessageSink* notify, bool keep
     link_.ClearReceiveBuffer();
 
     for (;;) {
-        if (attempts == 0) {
+        if (attempts == 0 || LineLost()) {
             return kEFail;
         }
         if (stopRequest_.load() != 0 || ShuttingDown()) {
@@ -323,7 +326,7 @@ Status CUploadCore::QueryDeviceInfo(Lines& bootloaderLines, Lines& firmwareLines
         Status failure = kEFail;
         bool answered = false;
         for (int attempt = 0; attempt < kSendsPerRecord && !answered; ++attempt) {
-            if (ShuttingDown()) {
+            if (ShuttingDown() || LineLost()) {
                 return failure;
             }
             if (attempt > 0) {
@@ -426,7 +429,7 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
             if (result == kOk) {
                 break;
             }
-            if (--attemptsLeft == 0) {
+            if (--attemptsLeft == 0 || LineLost()) {
                 return result;
             }
         }
@@ -478,7 +481,9 @@ void CUploadCore::StartActivationWorker(IMessageSink* notify, bool keepAlive) {
     stopRequest_.exchange(0);
     activationRunning_ = true;
     activationThread_ = std::jthread([this, notify, keepAlive] {
-        ActivationLoop(-1, notify, keepAlive);
+        if (ActivationLoop(-1, notify, keepAlive) == kEFail && LineLost() && notify != nullptr) {
+            notify->Post(kMsgLineLost, 0, 0);
+        }
         {
             std::lock_guard lock(activationEndMutex_);
             activationRunning_ = false;

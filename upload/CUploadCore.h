@@ -58,9 +58,12 @@ public:
 
     // Opens the port as the port selection does: 19200 baud, 8 data bits, no parity, one
     // stop bit, no handshake, receive/break/error events, with the event thread running.
-    // An open port is only configured again. The link's status code on failure.
+    // An open port is only configured again, unless it has hung up: then it is opened
+    // afresh. The link's status code on failure.
     Status OpenPort(const std::string& name);
     void ClosePort();
+    // The open port has hung up: every conversation on it fails at once from then on.
+    bool LineLost() const { return link_.IsHungUp(); }
 
     // Bootloader commands.
     Status ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
@@ -80,7 +83,8 @@ public:
     // Forgets everything known about the device (entering detection again).
     void ResetDeviceData();
 
-    // The activation loop on a worker thread (detection and keep-alive).
+    // The activation loop on a worker thread (detection and keep-alive); a loop ended by
+    // a hang-up posts kMsgLineLost.
     void StartActivationWorker(IMessageSink* notify, bool keepAlive);
     // Sets the stop request and waits for the worker in 100 ms polls, at most maxPolls of
     // them. True when the worker has ended (or none ran).

@@ -23,6 +23,9 @@ inline constexpr std::uint32_t kMsgStatus = 2029;              // 0, const char*
 // The upload thread may not touch the frame's buttons itself, so it asks the UI thread
 // to enable Back with this message instead.
 inline constexpr std::uint32_t kMsgEnableBack = 2030; // 0, 0
+// The activation worker ended because the port hung up (the adapter was pulled out):
+// no device can answer on it any more.
+inline constexpr std::uint32_t kMsgLineLost = 2031; // 0, 0
 
 // The texts of kMsgError and kMsgStatus are constants that live as long as the program.
 inline const char* MessageText(std::intptr_t lParam) {

@@ -38,6 +38,11 @@ inline constexpr const char* kProblemTitle = "Problem Encountered!";
 inline constexpr const char* kInvalidUtility =
     "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease verify "
     "that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
+// The port hung up while detection waited for the device (the adapter was pulled out).
+inline constexpr const char* kLineLost =
+    "The connection to the serial port has been lost.\nThe adapter may have been unplugged.\n\n"
+    "Please check the connection, then go back to the\nserial port selection page and try "
+    "again.";
 
 // A package whose records cannot be read, named by its file name.
 inline std::string InvalidFileText(const std::string& fileName) {

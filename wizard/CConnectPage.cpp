@@ -17,6 +17,10 @@ CConnectPage::CConnectPage() : CNewWizPage(kTemplateId) {
         OnBootloaderActivated();
         return std::intptr_t{0};
     });
+    SetMessageHandler(kMsgLineLost, [this](std::intptr_t, std::intptr_t) {
+        OnLineLost();
+        return std::intptr_t{0};
+    });
 }
 
 CConnectPage::~CConnectPage() {
@@ -125,6 +129,18 @@ void CConnectPage::OnBootloaderActivated() {
         }
         frame->ActivateNextPage();
     });
+}
+
+void CConnectPage::OnLineLost() {
+    if (!awaitingDevice_ || !IsActive()) {
+        return;
+    }
+    // The worker has ended: no device can answer on a port that is gone. Back leads to
+    // the port page, which lets go of the port and opens it afresh.
+    awaitingDevice_ = false;
+    SetHighlight(true);
+    SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
+    SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kLineLost));
 }
 
 bool CConnectPage::OnPageLeave() {

@@ -24,11 +24,12 @@ inline constexpr int kExitInvalidPackage = -10;
 // (on the UI thread) reads the device's versions and board type ID into the core and
 // moves on to the device information page by itself half a second later. A utility
 // package without activation blocks is reported on the page; one whose records cannot
-// be read ends the wizard with kExitInvalidPackage.
+// be read ends the wizard with kExitInvalidPackage; a port that hangs up meanwhile is
+// reported on the page.
 //
 // Threads: every handler runs on the UI thread. The activation worker only posts
-// kMsgBootloaderActivated through the page's sink, which the page detaches before its
-// window goes.
+// kMsgBootloaderActivated or kMsgLineLost through the page's sink, which the page detaches before
+// its window goes.
 class CConnectPage : public CNewWizPage {
 public:
     static constexpr int kTemplateId = 140;
@@ -57,6 +58,7 @@ private:
     CMasterDlg& Master() const;
     void SetHighlight(bool on);
     void OnBootloaderActivated();
+    void OnLineLost();
     void DetachSink();
 
     QFont titleFont_;

@@ -46,12 +46,19 @@ bool SaveWizardSettings(const WizardSettings& values) {
     if (!SettingsFileUsable()) {
         return false;
     }
+    const SettingsFileStamp before = CurrentSettingsFileStamp();
     QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
     // Only ever replace the file as a whole.
     settings.setAtomicSyncRequired(true);
     settings.setValue(QStringLiteral("Port"), QString::fromStdString(values.port));
     settings.setValue(QStringLiteral("Slow"), values.slow ? 1 : 0);
     settings.sync();
+    if (settings.status() == QSettings::FormatError) {
+        // The old file could not be parsed. Sync reports that even when it has gone on to
+        // replace the file with a sound one, and then hides a failed write behind it: only
+        // a new file at the path tells that the save took place.
+        return CurrentSettingsFileStamp() != before;
+    }
     return settings.status() == QSettings::NoError;
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +46,7 @@ TEST_F(HostileSettingsTest, CorruptFileReadsAsDefaultsAndSavingRepairsIt) {
     EXPECT_EQ(LoadCliSettings().port, "COM1");
 
     // The next save writes a sound file whatever the old one held.
-    SaveWizardSettings({"/dev/ttyUSB3", true});
+    EXPECT_TRUE(SaveWizardSettings({"/dev/ttyUSB3", true}));
     const WizardSettings again = Load();
     EXPECT_EQ(again.port, "/dev/ttyUSB3");
     EXPECT_TRUE(again.slow);
@@ -122,6 +123,24 @@ TEST_F(HostileSettingsTest, ReadOnlyDiskKeepsTheSavedSettingsIntact) {
     const WizardSettings kept = Load();
     EXPECT_EQ(kept.port, "COM4");
     EXPECT_TRUE(kept.slow);
+}
+
+TEST_F(HostileSettingsTest, ACorruptFileOnAReadOnlyDiskIsNotReportedAsSaved) {
+    // Reading the corrupt file and failing to write the new one both end in the same
+    // state of the settings object: only the file tells them apart.
+    const std::string corrupt("\x00\x01[Gen\xff\nPort\x00=\n", 16);
+    WriteFile(corrupt);
+    const int verdict = testing::RunWithReadOnlyFolder(SettingsFolder(), [] {
+        return !SaveWizardSettings({"COM9", true});
+    });
+    if (verdict == testing::kNoReadOnlyFolder) {
+        GTEST_SKIP() << "no way to make a folder read-only here";
+    }
+    EXPECT_EQ(verdict, 0);
+    std::ifstream in(SettingsFile(), std::ios::binary);
+    std::ostringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), corrupt);
 }
 
 } // namespace

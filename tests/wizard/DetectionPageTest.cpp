@@ -3,6 +3,7 @@
 #include "DeviceWizard.h"
 #include "platform/PseudoTerminal.h"
 #include "resources/EmbeddedResources.h"
+#include "upload/UploadTexts.h"
 
 #include <QFont>
 #include <QTest>
@@ -146,6 +147,31 @@ TEST(DetectionPageTest, AUtilityPackageWithoutActivationBlocksIsReportedAndNothi
     // Nothing to wait for when leaving; coming back shows the waiting texts first.
     Click(run.wizard.master, kIdWizBack);
     EXPECT_EQ(run.wizard.ActiveId(), CChoosePortPage::kTemplateId);
+}
+
+TEST(DetectionPageTest, AnAdapterPulledOutWhileWaitingIsReportedAndBackOpensThePortAfresh) {
+    DevSimScenario scenario = FastScenario();
+    scenario.powerUpDelay = std::chrono::hours(1);
+    DeviceWizard run(scenario);
+    CMasterDlg& master = run.wizard.master;
+    const CConnectPage& page = run.wizard.connect;
+    run.StartDetection();
+    ASSERT_TRUE(WaitUntil([&] { return run.device.Snapshot().records.size() >= 2; }));
+
+    run.device.Stop(); // the line hangs up
+    ASSERT_TRUE(WaitUntil([&] { return !master.IsActivationWorkerRunning(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return run.Text(page, kIdDetectTitle) == "Problem Encountered!"; }));
+    EXPECT_EQ(run.Text(page, kIdDetectBody), QString::fromLatin1(texts::kLineLost));
+    EXPECT_TRUE(page.GetDlgItem(kIdDetectBody)->isVisible());
+    EXPECT_EQ(TextColour(page, kIdDetectTitle), QColor(255, 0, 0));
+    EXPECT_FALSE(IsEnabled(master, kIdWizNext));
+    EXPECT_TRUE(IsEnabled(master, kIdWizBack));
+    EXPECT_EQ(run.wizard.ActiveId(), CConnectPage::kTemplateId);
+
+    Click(master, kIdWizBack);
+    EXPECT_EQ(run.wizard.ActiveId(), CChoosePortPage::kTemplateId);
+    EXPECT_FALSE(master.Link().IsOpen());
 }
 
 TEST(DetectionPageTest, AnUnreadableUtilityPackageEndsTheWizardWithItsMessage) {
