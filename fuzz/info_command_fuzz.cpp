@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,11 +17,14 @@ namespace {
 
 std::string PackageFile() {
     static const std::string path = [] {
-        char name[] = "/tmp/quillon-fuzz-info-XXXXXX";
-        const int fd = ::mkstemp(name);
+        // Every input is written to the file first: in memory where there is a place for it.
+        std::string name = std::filesystem::is_directory("/dev/shm")
+                               ? "/dev/shm/quillon-fuzz-info-XXXXXX"
+                               : "/tmp/quillon-fuzz-info-XXXXXX";
+        const int fd = ::mkstemp(name.data());
         QUILLON_FUZZ_CHECK(fd >= 0);
         ::close(fd);
-        return std::string(name);
+        return name;
     }();
     return path;
 }

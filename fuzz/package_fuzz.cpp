@@ -15,8 +15,10 @@
 #include "upload/CompatibilityDecision.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,6 +43,19 @@ template <typename Operation> void Tolerating(Operation&& operation) {
     }
 }
 
+// Compared with memcmp rather than byte by byte: the byte loop of the harness itself,
+// instrumented for coverage, cost more than everything it checks.
+bool AllZero(const std::uint8_t* data, std::size_t size) {
+    static const std::array<std::uint8_t, 4096> zeros{};
+    for (std::size_t at = 0; at < size; at += zeros.size()) {
+        const std::size_t part = std::min(zeros.size(), size - at);
+        if (std::memcmp(data + at, zeros.data(), part) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Selected(int n, int count) {
     return n < kRecordsRead || n >= count - 4;
 }
@@ -62,8 +77,9 @@ void ReadRecords(CEncImageFile& file, std::span<const std::uint8_t> bytes) {
             }
             QUILLON_FUZZ_CHECK(header.size == quillon::kRecordHeaderSize);
             const std::size_t payload = header.PayloadSize();
-            // A fuzzed header asks for up to 2 MiB; a few of those say all there is to say.
-            if (payload > kLargePayload && n > 1) {
+            // A fuzzed header asks for up to 2 MiB; the first record says all there is to say
+            // about those.
+            if (payload > kLargePayload && n > 0) {
                 return;
             }
             // One byte more than the payload: a reader that wrote past its length would
@@ -74,13 +90,10 @@ void ReadRecords(CEncImageFile& file, std::span<const std::uint8_t> bytes) {
             const std::size_t start = file.GetRecordOffset(n) + quillon::kRecordHeaderSize;
             const std::size_t present =
                 start < bytes.size() ? std::min(payload, bytes.size() - start) : 0;
-            QUILLON_FUZZ_CHECK(std::equal(buffer.begin(),
-                                          buffer.begin() + static_cast<std::ptrdiff_t>(present),
-                                          bytes.begin() + static_cast<std::ptrdiff_t>(start)));
+            QUILLON_FUZZ_CHECK(present == 0 ||
+                               std::memcmp(buffer.data(), bytes.data() + start, present) == 0);
             // Where the package ends inside the payload, the missing part reads as zeros.
-            QUILLON_FUZZ_CHECK(std::all_of(buffer.begin() + static_cast<std::ptrdiff_t>(present),
-                                           buffer.begin() + static_cast<std::ptrdiff_t>(payload),
-                                           [](std::uint8_t b) { return b == 0; }));
+            QUILLON_FUZZ_CHECK(AllZero(buffer.data() + present, payload - present));
             if (payload > 0) {
                 QUILLON_FUZZ_CHECK(file.ReadPayload(n, buffer.data(), payload - 1) ==
                                    quillon::kEFail);
