@@ -52,10 +52,12 @@ bench: build
 
 # libFuzzer targets (fuzz/) in a clang build of their own, every library instrumented.
 # fuzz-ci: a short run of a fixed number of executions per target with a fixed seed;
-# fuzz: a longer run of FUZZ_SECONDS per target. Findings land in build-fuzz/fuzz/artifacts.
+# fuzz: a longer run of FUZZ_SECONDS per target (FUZZ_TARGETS="package version" picks some).
+# Findings land in build-fuzz/fuzz/artifacts.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?=
 
 fuzz-build:
 	@scripts/install-deps fuzz
@@ -66,7 +68,7 @@ fuzz-ci: fuzz-build
 	fuzz/run.sh $(FUZZ_BUILD) runs $(FUZZ_RUNS)
 
 fuzz: fuzz-build
-	fuzz/run.sh $(FUZZ_BUILD) time $(FUZZ_SECONDS)
+	fuzz/run.sh $(FUZZ_BUILD) time $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # Uploads through the real engine against the simulated device with random faults and
 # aborts (tools/soak); SOAK_ARGS, e.g. "--runs 1000 --seed 7".

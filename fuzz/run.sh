@@ -3,6 +3,7 @@
 # executions, coverage (libFuzzer's "cov:" edges and "ft:" features), corpus size.
 #   fuzz/run.sh BUILD_DIR runs N      each target for N executions (fixed seed)
 #   fuzz/run.sh BUILD_DIR time S      each target for S seconds
+# Names after these (e.g. "package version") run only those targets.
 # The working corpus grows in BUILD_DIR/fuzz/corpus/<target>; the seeds in fuzz/corpus/
 # and the ones the build made (BUILD_DIR/fuzz/seeds/) are read, never written. A crash,
 # a sanitizer report or a broken property leaves its input in BUILD_DIR/fuzz/artifacts/
@@ -12,6 +13,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?build folder}" && pwd)"
 mode="${2:-runs}"
 amount="${3:-20000}"
+only=("${@:4}")
 
 case "$mode" in
 runs) limit=(-runs="$amount" -seed=1) ;;
@@ -29,6 +31,9 @@ for program in "$build"/fuzz/quillon-fuzz-*; do
     [ -x "$program" ] || continue
     found=$((found + 1))
     name="${program##*/quillon-fuzz-}"
+    if [ ${#only[@]} -gt 0 ] && [[ " ${only[*]} " != *" $name "* ]]; then
+        continue
+    fi
     corpus="$build/fuzz/corpus/$name"
     mkdir -p "$corpus"
     seeds=()
