@@ -117,6 +117,14 @@ void CConnectPage::OnBootloaderActivated() {
     repaint();
 
     master.IdentifyDevice();
+    if (master.LineLost()) {
+        // What was read before the line went is incomplete: no verdict is given on it.
+        master.EnableNext(false);
+        ShowDlgItem(kIdDetectBody, true);
+        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
+        SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kLineLost));
+        return;
+    }
 
     const std::uint64_t entry = entry_;
     QTimer::singleShot(advanceDelay_, this, [this, entry] {

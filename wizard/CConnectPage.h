@@ -24,8 +24,8 @@ inline constexpr int kExitInvalidPackage = -10;
 // (on the UI thread) reads the device's versions and board type ID into the core and
 // moves on to the device information page by itself half a second later. A utility
 // package without activation blocks is reported on the page; one whose records cannot
-// be read ends the wizard with kExitInvalidPackage; a port that hangs up meanwhile is
-// reported on the page.
+// be read ends the wizard with kExitInvalidPackage; a port that hangs up before or
+// during the identification is reported on the page, which then stays.
 //
 // Threads: every handler runs on the UI thread. The activation worker only posts
 // kMsgBootloaderActivated or kMsgLineLost through the page's sink, which the page detaches before

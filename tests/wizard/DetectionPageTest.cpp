@@ -174,6 +174,26 @@ TEST(DetectionPageTest, AnAdapterPulledOutWhileWaitingIsReportedAndBackOpensTheP
     EXPECT_FALSE(master.Link().IsOpen());
 }
 
+TEST(DetectionPageTest, AnAdapterPulledOutDuringTheIdentificationGivesNoVerdict) {
+    DevSimScenario scenario = FastScenario();
+    // The first data record of the board identification module for this bootloader.
+    scenario.faults.push_back({DevSimFault::Kind::HangUp, {DevSimPackage::Utility, 39}, 1, 0});
+    DeviceWizard run(scenario);
+    CMasterDlg& master = run.wizard.master;
+    const CConnectPage& page = run.wizard.connect;
+    run.StartDetection();
+    ASSERT_TRUE(
+        WaitUntil([&] { return run.Text(page, kIdDetectTitle) == "Problem Encountered!"; }));
+    EXPECT_TRUE(run.device.Snapshot().hungUp);
+    EXPECT_EQ(run.Text(page, kIdDetectBody), QString::fromLatin1(texts::kLineLost));
+    EXPECT_TRUE(page.GetDlgItem(kIdDetectBody)->isVisible());
+    EXPECT_FALSE(IsEnabled(master, kIdWizNext));
+    // The page stays: the half-read device is never shown as judged.
+    Pump(1000);
+    EXPECT_EQ(run.wizard.ActiveId(), CConnectPage::kTemplateId);
+    EXPECT_FALSE(run.wizard.information.IsCreated());
+}
+
 TEST(DetectionPageTest, AnUnreadableUtilityPackageEndsTheWizardWithItsMessage) {
     std::vector<std::uint8_t> utility = UtilityCopy();
     BreakFirstHeader(utility);
