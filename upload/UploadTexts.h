@@ -38,7 +38,7 @@ inline constexpr const char* kProblemTitle = "Problem Encountered!";
 inline constexpr const char* kInvalidUtility =
     "Invalid \"Utility.bin\" file.\nCannot continue with the upload process.\n\nPlease verify "
     "that you have the original\nfirmware package supplied by Veldra Pty. Ltd.";
-// The port hung up while detection waited for the device (the adapter was pulled out).
+// The port hung up during detection or identification (the adapter was pulled out).
 inline constexpr const char* kLineLost =
     "The connection to the serial port has been lost.\nThe adapter may have been unplugged.\n\n"
     "Please check the connection, then go back to the\nserial port selection page and try "

@@ -90,9 +90,7 @@ void CConnectPage::OnPageEnter() {
         return;
     }
     if (noBlocks) {
-        SetHighlight(true);
-        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
-        SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kInvalidUtility));
+        ShowProblem(texts::kInvalidUtility);
         return;
     }
 
@@ -120,9 +118,7 @@ void CConnectPage::OnBootloaderActivated() {
     if (master.LineLost()) {
         // What was read before the line went is incomplete: no verdict is given on it.
         master.EnableNext(false);
-        ShowDlgItem(kIdDetectBody, true);
-        SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
-        SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kLineLost));
+        ShowProblem(texts::kLineLost);
         return;
     }
 
@@ -146,9 +142,14 @@ void CConnectPage::OnLineLost() {
     // The worker has ended: no device can answer on a port that is gone. Back leads to
     // the port page, which lets go of the port and opens it afresh.
     awaitingDevice_ = false;
+    ShowProblem(texts::kLineLost);
+}
+
+void CConnectPage::ShowProblem(const char* text) {
     SetHighlight(true);
+    ShowDlgItem(kIdDetectBody, true);
     SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kProblemTitle));
-    SetDlgItemText(kIdDetectBody, QString::fromLatin1(texts::kLineLost));
+    SetDlgItemText(kIdDetectBody, QString::fromLatin1(text));
 }
 
 bool CConnectPage::OnPageLeave() {

@@ -59,6 +59,8 @@ private:
     void SetHighlight(bool on);
     void OnBootloaderActivated();
     void OnLineLost();
+    // "Problem Encountered!" in red over the given explanation.
+    void ShowProblem(const char* text);
     void DetachSink();
 
     QFont titleFont_;
