@@ -160,7 +160,9 @@ TEST_F(HostileHangUpTest, DuringIdentificationNoVerdictIsGivenOnHalfTheFacts) {
     EXPECT_EQ(result.status, kExitPortLost) << result.out << result.err;
     EXPECT_TRUE(Contains(result.err, "hung up while the device was being identified"))
         << result.out << result.err;
+    // Neither verdict: not "can be updated", and not the refusal a half-read board would get.
     EXPECT_FALSE(Contains(result.out, CDeviceSession::kAccepted)) << result.out;
+    EXPECT_FALSE(Contains(result.out + result.err, texts::kBoardNotSuitable)) << result.out;
     EXPECT_LT(result.took, 180s);
 }
 
