@@ -10,8 +10,10 @@
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace quillon {
 
@@ -27,6 +29,11 @@ double MillisecondsSince(Clock::time_point start) {
 // A run whose sequence has not ended this long after its bound is called hung (and the
 // core's destructor then cuts its waits short).
 constexpr auto kHangMargin = 60s;
+// No record reaches the device for this long while a conversation is under way: the
+// engine is stuck in a wait the protocol does not bound (a reply that never ends, a write
+// the line never takes). The longest wait the protocol allows between two sends is one
+// information reply byte, 5 s.
+constexpr auto kStallLimit = 20s;
 
 // Message texts are compared by content: each translation unit may hold its own copy of
 // a text's characters (a sanitizer build does not merge them), so their addresses differ.
@@ -216,7 +223,43 @@ SoakRunPlan CSoakRunner::Plan(int number, std::mt19937_64& random) const {
         s.dropProbability = rate(random);
         s.corruptProbability = rate(random);
         s.garbageProbability = rate(random);
+        s.echoProbability = rate(random);
         note("line noise");
+    }
+    const auto replyMode = [&]() {
+        return chance(0.5) ? DevSimReplyMode::Silent : DevSimReplyMode::Babble;
+    };
+    if (chance(0.03)) {
+        s.informationReply = replyMode();
+        note("information request " + ToString(s.informationReply));
+        if (s.informationReply == DevSimReplyMode::Babble) {
+            plan.babblingSends +=
+                static_cast<int>(informationRequests_.size()) * SoakTimeBound::kSendsPerRecord;
+        }
+    }
+    if (chance(0.03)) {
+        s.boardIdReply = replyMode();
+        note("board ID module " + ToString(s.boardIdReply));
+        if (s.boardIdReply == DevSimReplyMode::Babble) {
+            plan.babblingSends += static_cast<int>(boardIdModule_.data.size()) *
+                                  SoakTimeBound::kSendsPerRecord *
+                                  SoakTimeBound::kAttemptsPerModuleRecord;
+        }
+    }
+    if (chance(0.04)) {
+        s.ignoreBaudChange = true;
+        note("speed change not followed");
+    }
+    if (chance(0.06)) {
+        // Tied to an arrival rather than a record: whatever the engine happens to send
+        // then, activation blocks included.
+        DevSimFault fault;
+        fault.kind = chance(0.5) ? DevSimFault::Kind::CorruptWord : DevSimFault::Kind::Echo;
+        fault.nth = static_cast<std::size_t>(between(1, 60));
+        fault.code = std::vector<std::uint16_t>{0x8000, 0x0001, 0x4000, 0x00FF,
+                                                0x8001}[static_cast<std::size_t>(between(0, 4))];
+        s.faults.push_back(fault);
+        note(ToString(fault.kind) + " at arrival " + std::to_string(fault.nth));
     }
 
     // Faults on single records of every phase. Silence costs real reply timeouts (one
@@ -272,7 +315,7 @@ SoakRunPlan CSoakRunner::Plan(int number, std::mt19937_64& random) const {
             continue;
         }
         fault.record = ref;
-        const int kind = std::discrete_distribution<>({36, 16, 36, 3, 4})(random);
+        const int kind = std::discrete_distribution<>({36, 16, 36, 3, 4, 5, 3, 8, 6})(random);
         switch (kind) {
         case 0:
             fault.kind = DevSimFault::Kind::Refuse;
@@ -298,15 +341,35 @@ SoakRunPlan CSoakRunner::Plan(int number, std::mt19937_64& random) const {
             fault.kind = DevSimFault::Kind::Silent;
             fault.times = -1; // the device falls silent for good
             break;
-        default:
+        case 4:
             fault.kind = DevSimFault::Kind::HangUp;
+            break;
+        case 5:
+            fault.kind = DevSimFault::Kind::Babble;
+            fault.times = between(1, 3);
+            plan.babblingSends += fault.times;
+            break;
+        case 6:
+            fault.kind = DevSimFault::Kind::StopReading;
+            plan.stopsReading = true;
+            break;
+        case 7:
+            fault.kind = DevSimFault::Kind::CorruptWord;
+            fault.times = between(1, 3);
+            fault.code = chance(0.5) ? 0x8000 : static_cast<std::uint16_t>(between(1, 0xFFFF));
+            break;
+        default:
+            fault.kind = DevSimFault::Kind::Echo;
+            fault.times = between(1, 3);
             break;
         }
         s.faults.push_back(fault);
+        const bool once =
+            fault.kind == DevSimFault::Kind::HangUp || fault.kind == DevSimFault::Kind::StopReading;
         note(ToString(fault.kind) +
-             (fault.kind == DevSimFault::Kind::HangUp ? ""
-              : fault.times < 0                       ? " for good"
-                                                      : " x" + std::to_string(fault.times)) +
+             (once              ? ""
+              : fault.times < 0 ? " for good"
+                                : " x" + std::to_string(fault.times)) +
              " at " + phase + " (" + ToString(ref) + ")");
     }
 
@@ -349,6 +412,15 @@ SoakTimeBound CSoakRunner::Bound(const SoakRunPlan& plan) {
         {"CRC module", module(packageOf(crcModule_), crcModule_, extra)},
         {"launch", launchRequest_ < 0 ? 0.0 : B::ExchangeMs(utility_, launchRequest_)},
         {"start-up message", packages_.startupTimeoutMs + B::LineMs(512, B::kSlowBaud)},
+        {"babbling replies (" + std::to_string(plan.babblingSends) + " sends)",
+         plan.babblingSends * B::LineMs(B::kReplyMaxBytes, B::kSlowBaud)},
+        // Once the device stops reading, every later send stalls its write: at most the
+        // rest of one module's sends, the switch back and its activation.
+        {"writes into a line that takes nothing",
+         plan.stopsReading ? (B::kSendsPerRecord * (B::kAttemptsPerModuleRecord + 1) +
+                              B::kActivationAttemptsAfterSwitch) *
+                                 B::kWriteMarginMs
+                           : 0.0},
         {"switch back to 19200 baud", slowBaudRequest_ < 0
                                           ? 0.0
                                           : B::ExchangeMs(utility_, slowBaudRequest_) +
@@ -369,6 +441,34 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
         result.milliseconds = MillisecondsSince(started);
         return result;
     }
+    // The watchdog: when no record reaches the device for kStallLimit, or the run passes
+    // its bound by kHangMargin, it pulls the line (as a user pulls the adapter), which
+    // ends any wait of the engine, and the run is reported as hung.
+    std::atomic<bool> stalled{false};
+    const auto hardDeadline =
+        started + std::chrono::milliseconds(static_cast<long>(result.boundMs)) + kHangMargin;
+    std::jthread watchdog([&device, &stalled, hardDeadline](const std::stop_token& stop) {
+        std::size_t seen = 0;
+        auto lastRecord = Clock::now();
+        while (!stop.stop_requested()) {
+            std::size_t count = 0;
+            device.WaitFor(
+                [&count, seen](const DevSimState& state) {
+                    count = state.records.size();
+                    return count != seen || !state.running;
+                },
+                200ms);
+            const auto now = Clock::now();
+            if (count != seen) {
+                seen = count;
+                lastRecord = now;
+            } else if (now - lastRecord > kStallLimit || now > hardDeadline) {
+                stalled = true;
+                device.HangUp();
+                return;
+            }
+        }
+    });
     {
         CMessageQueue queue;
         auto core = std::make_unique<CUploadCore>();
@@ -442,7 +542,19 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
                 }
             }
         }
+        if (result.outcome == SoakOutcome::Hung) {
+            // Free whatever the upload thread still waits on before the core joins it.
+            device.HangUp();
+        }
         core.reset(); // joins the workers and closes the port
+    }
+    watchdog.request_stop();
+    watchdog.join();
+    if (stalled) {
+        result.outcome = SoakOutcome::Hung;
+        result.stalled = true;
+        result.detail = "stuck without a bound: the line was pulled after " +
+                        std::to_string(static_cast<int>(MillisecondsSince(started) / 1000)) + " s";
     }
     device.Stop();
     const DevSimState state = device.Snapshot();

@@ -42,6 +42,8 @@ struct SoakRunPlan {
     std::optional<std::chrono::milliseconds> abortAfter; // after the upload started
     std::uint32_t activationSeed = 0;
     int backwardRedirects = 0; // records sent again because of backward redirects
+    int babblingSends = 0;     // sends whose reply may run on until the engine's reply bound
+    bool stopsReading = false; // the device may stop taking bytes: later writes stall
     std::string faults;        // the plan in words
 };
 
@@ -53,6 +55,7 @@ struct SoakRunResult {
     bool deviceHoldsImage = false; // complete, every record byte for byte
     bool startupPrinted = false;
     bool aborted = false; // AbortUpload was called
+    bool stalled = false; // the watchdog pulled the line: the engine waited without end
 
     bool HostSuccess() const { return outcome == SoakOutcome::Success; }
     bool DeviceDone() const { return deviceHoldsImage && startupPrinted; }

@@ -29,6 +29,11 @@ struct SoakTimeBound {
     static constexpr int kActivationAttemptsAfterSwitch = 20;
     static constexpr double kSlowBaud = 19200;
     static constexpr double kActivationBlockBytes = 32;
+    // The bounds the engine puts on one reply (lines and bytes together) and on one
+    // write (its line time plus this margin). A babbling reply costs at most its byte bound
+    // on the line; a write into a line that takes nothing, the margin.
+    static constexpr double kReplyMaxBytes = 16384;
+    static constexpr double kWriteMarginMs = 1000;
     // What a loaded machine adds to every send (thread wake-ups, the simulator's turn).
     static constexpr double kSchedulingSlackMs = 25;
     // Starting the simulator, opening and closing the port, joining the threads.
