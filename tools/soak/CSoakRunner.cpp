@@ -34,6 +34,10 @@ constexpr auto kHangMargin = 60s;
 // the line never takes). The longest wait the protocol allows between two sends is one
 // information reply byte, 5 s.
 constexpr auto kStallLimit = 20s;
+// Bytes the device may put on the line in answer to one send before the answer counts as
+// without end: four times the engine's reply bound. (Pulled later, an engine that keeps
+// a never-ending reply would be buried in bytes it can only drain slowly.)
+constexpr std::size_t kBabbleLimit = 4 * static_cast<std::size_t>(SoakTimeBound::kReplyMaxBytes);
 
 // Message texts are compared by content: each translation unit may hold its own copy of
 // a text's characters (a sanitizer build does not merge them), so their addresses differ.
@@ -449,20 +453,25 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
         started + std::chrono::milliseconds(static_cast<long>(result.boundMs)) + kHangMargin;
     std::jthread watchdog([&device, &stalled, hardDeadline](const std::stop_token& stop) {
         std::size_t seen = 0;
+        std::size_t sentThen = 0;
         auto lastRecord = Clock::now();
         while (!stop.stop_requested()) {
             std::size_t count = 0;
+            std::size_t sent = 0;
             device.WaitFor(
-                [&count, seen](const DevSimState& state) {
+                [&count, &sent, seen, sentThen](const DevSimState& state) {
                     count = state.records.size();
-                    return count != seen || !state.running;
+                    sent = state.bytesSent;
+                    return count != seen || sent - sentThen > kBabbleLimit || !state.running;
                 },
                 200ms);
             const auto now = Clock::now();
             if (count != seen) {
                 seen = count;
+                sentThen = sent;
                 lastRecord = now;
-            } else if (now - lastRecord > kStallLimit || now > hardDeadline) {
+            } else if (now - lastRecord > kStallLimit || sent - sentThen > kBabbleLimit ||
+                       now > hardDeadline) {
                 stalled = true;
                 device.HangUp();
                 return;
@@ -553,7 +562,7 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
     if (stalled) {
         result.outcome = SoakOutcome::Hung;
         result.stalled = true;
-        result.detail = "stuck without a bound: the line was pulled after " +
+        result.detail = "stuck in a wait without a bound: the line was pulled after " +
                         std::to_string(static_cast<int>(MillisecondsSince(started) / 1000)) + " s";
     }
     device.Stop();
