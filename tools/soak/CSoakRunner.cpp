@@ -29,7 +29,7 @@ double MillisecondsSince(Clock::time_point start) {
 // A run whose sequence has not ended this long after its bound is called hung (and the
 // core's destructor then cuts its waits short).
 constexpr auto kHangMargin = 60s;
-// No record reaches the device for this long while a conversation is under way: the
+// Nothing reaches the device for this long while a conversation is under way: the
 // engine is stuck in a wait the protocol does not bound (a reply that never ends, a write
 // the line never takes). The longest wait the protocol allows between two sends is one
 // information reply byte, 5 s.
@@ -460,7 +460,9 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
             std::size_t sent = 0;
             device.WaitFor(
                 [&count, &sent, seen, sentThen](const DevSimState& state) {
-                    count = state.records.size();
+                    // Bytes the device could not make out (sent at the wrong rate, or
+                    // noise) show the engine at work as well as records do.
+                    count = state.records.size() + state.wrongRateBytes + state.unrecognisedBytes;
                     sent = state.bytesSent;
                     return count != seen || sent - sentThen > kBabbleLimit || !state.running;
                 },
