@@ -397,6 +397,17 @@ TEST_F(CoreDeviceTest, IdentificationWithoutSuitableBoardModuleIsUnavailable) {
     EXPECT_EQ(core_->flashModuleName, "FlashMod");
 }
 
+// An abort with no upload under way (the user closed as the run ended) is not left behind
+// for the next conversation to find.
+TEST_F(CoreDeviceTest, AbortWithoutARunLeavesTheIdentificationAlone) {
+    StartDevice();
+    Activate();
+    EXPECT_EQ(core_->AbortUpload(), kOk);
+    core_->IdentifyDevice();
+    EXPECT_EQ(core_->boardTypeId, "0;4;1;7;Y;3;5");
+    EXPECT_FALSE(core_->Link().WaitsInterrupted());
+}
+
 TEST_F(CoreDeviceTest, ResetDeviceDataForgetsTheLastDevice) {
     StartDevice();
     Activate();
