@@ -67,8 +67,12 @@ CUploadCore::~CUploadCore() {
     StopActivation();
     abortEvent_.Set();
     link_.InterruptWaits();
+    identificationStop_ = true;
     if (activationThread_.joinable()) {
         activationThread_.join();
+    }
+    if (identificationThread_.joinable()) {
+        identificationThread_.join();
     }
     JoinUploadThread();
 }
@@ -481,6 +485,8 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
 }
 
 void CUploadCore::ResetDeviceData() {
+    // An identification given up on by a bounded stop still writes these.
+    JoinIdentificationThread();
     boardTypeId.clear();
     deviceFirmware.SetText(boardTypeId);
     deviceBootloader = deviceFirmware;
@@ -499,6 +505,9 @@ void CUploadCore::IdentifyDevice() {
     flashModuleName = "FlashMod";
     crcModuleName = "FwCRCMod";
     boardTypeId = kUnknownText;
+    if (identificationStop_.load()) {
+        return; // nobody waits for the board any more
+    }
     Lines result;
     if (RunModule(true, "BrdIDMod", result, nullptr) == kEFail) {
         boardTypeId = kUnavailableText;
@@ -512,6 +521,7 @@ void CUploadCore::IdentifyDevice() {
 }
 
 void CUploadCore::StartActivationWorker(IMessageSink* notify, bool keepAlive) {
+    JoinIdentificationThread();
     if (activationThread_.joinable()) {
         // A worker abandoned by an earlier bounded wait ends at its next stop check.
         StopActivation();
@@ -554,6 +564,67 @@ bool CUploadCore::IsActivationWorkerRunning() const {
     return activationRunning_.load();
 }
 
+void CUploadCore::StartIdentificationWorker(IMessageSink* notify, std::intptr_t tag) {
+    // The activation worker posts the bootloader's answer as its last act: it is ending.
+    StopActivation();
+    if (activationThread_.joinable()) {
+        activationThread_.join();
+    }
+    JoinIdentificationThread();
+    identificationStop_ = false;
+    identificationRunning_ = true;
+    identificationThread_ = std::jthread([this, notify, tag] {
+        IdentifyDevice();
+        if (!identificationStop_.load() && notify != nullptr) {
+            notify->Post(kMsgDeviceIdentified, tag, 0);
+        }
+        {
+            std::lock_guard lock(identificationEndMutex_);
+            identificationRunning_ = false;
+        }
+        identificationEnded_.notify_all();
+    });
+}
+
+bool CUploadCore::StopIdentificationWorker(int maxPolls) {
+    if (!identificationThread_.joinable()) {
+        return true;
+    }
+    identificationStop_ = true;
+    // A silent device holds every read for its full timeout, and each record is sent up
+    // to eight times: the interrupt ends the reads at once, the abort event ends the board
+    // identification module at its next record attempt.
+    abortEvent_.Set();
+    link_.InterruptWaits();
+    {
+        std::unique_lock lock(identificationEndMutex_);
+        if (!identificationEnded_.wait_for(lock,
+                                           std::chrono::milliseconds(100) * std::max(maxPolls, 0),
+                                           [this] { return !identificationRunning_.load(); })) {
+            return false;
+        }
+    }
+    JoinIdentificationThread();
+    return true;
+}
+
+bool CUploadCore::IsIdentificationWorkerRunning() const {
+    return identificationRunning_.load();
+}
+
+void CUploadCore::JoinIdentificationThread() {
+    if (!identificationThread_.joinable()) {
+        return;
+    }
+    identificationThread_.join();
+    if (identificationStop_.exchange(false)) {
+        // The interrupt and the abort were meant for that worker only; the next
+        // conversation waits for the device as usual.
+        abortEvent_.Reset();
+        link_.ResumeWaits();
+    }
+}
+
 void CUploadCore::JoinUploadThread() {
     if (uploadThread_.joinable()) {
         uploadThread_.join();
@@ -567,6 +638,7 @@ Status CUploadCore::StartUpload(IMessageSink* sink) {
         link_.InterruptWaits();
         JoinUploadThread();
     }
+    JoinIdentificationThread();
     link_.ResumeWaits();
     // An abort that came after the last record check of the previous run must not stop
     // this one before it starts.

@@ -29,9 +29,11 @@ namespace quillon {
 // Threads: the owner's thread (the UI thread in the wizard) constructs and destroys the
 // core, loads the packages, starts and stops the workers and reads or writes the device
 // data between conversations. Exactly one thread talks to the device at a time: the
-// activation worker, the owner's thread while it identifies the device, or the upload
-// worker. The stop request and the abort event are the only values written across
-// threads while a worker runs; everything a worker reports goes through an IMessageSink.
+// activation worker, the identification worker (or the owner's thread when it identifies
+// the device itself), or the upload worker. The stop request, the abort event and the
+// identification stop are the only values written across threads while a worker runs;
+// everything a worker reports goes through an IMessageSink. The identification worker
+// writes the device data; the owner reads them once the worker has been joined.
 class CUploadCore {
 public:
     using Block = std::array<std::uint8_t, 32>;
@@ -91,6 +93,17 @@ public:
     bool StopActivationWorker(int maxPolls);
     bool IsActivationWorkerRunning() const;
 
+    // IdentifyDevice on a worker thread, so that a silent or babbling device never holds
+    // the owner's thread. Posts kMsgDeviceIdentified (tag, 0) when done, unless stopped.
+    // The device data belong to the worker until it has been joined.
+    void StartIdentificationWorker(IMessageSink* notify, std::intptr_t tag);
+    // Cuts the identification short (the link's waits are interrupted) and waits for the
+    // worker like StopActivationWorker; once it has ended, the link waits again as usual.
+    // True when the worker has ended (or none ran); false leaves it to end on its own,
+    // joined before the next conversation starts or by the destructor.
+    bool StopIdentificationWorker(int maxPolls);
+    bool IsIdentificationWorkerRunning() const;
+
     // The firmware transfer on the upload thread.
     Status StartUpload(IMessageSink* sink);
     bool IsUploadRunning() const;
@@ -132,6 +145,9 @@ private:
     Status ReadTextLines(Lines* lines, std::uint32_t timeoutMs);
     int FindRecordWithParameter(std::uint16_t type, std::optional<std::uint32_t> parameter);
     void JoinUploadThread();
+    // Joins an identification worker that a bounded stop gave up on, and lifts the
+    // interrupt that was meant for it.
+    void JoinIdentificationThread();
     bool ShuttingDown() const { return shutdown_.load(); }
 
     CFWUplSerialEx link_;
@@ -149,6 +165,11 @@ private:
     std::atomic<bool> activationRunning_{false};
     std::mutex activationEndMutex_;
     std::condition_variable activationEnded_;
+    std::jthread identificationThread_;
+    std::atomic<bool> identificationRunning_{false};
+    std::atomic<bool> identificationStop_{false};
+    std::mutex identificationEndMutex_;
+    std::condition_variable identificationEnded_;
     std::jthread uploadThread_;
     std::atomic<bool> uploadRunning_{false};
     // Whether RunUpload is between its start and its last message, so that an abort

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t kMsgEnableBack = 2030; // 0, 0
 // The activation worker ended because the port hung up (the adapter was pulled out):
 // no device can answer on it any more.
 inline constexpr std::uint32_t kMsgLineLost = 2031; // 0, 0
+// The identification worker has read the device (or given up on it: a hung-up line shows
+// in LineLost); the device data may be read once the worker has been joined.
+inline constexpr std::uint32_t kMsgDeviceIdentified = 2032; // tag given at the start, 0
 
 // The texts of kMsgError and kMsgStatus are constants that live as long as the program.
 inline const char* MessageText(std::intptr_t lParam) {

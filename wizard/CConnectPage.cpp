@@ -17,6 +17,10 @@ CConnectPage::CConnectPage() : CNewWizPage(kTemplateId) {
         OnBootloaderActivated();
         return std::intptr_t{0};
     });
+    SetMessageHandler(kMsgDeviceIdentified, [this](std::intptr_t entry, std::intptr_t) {
+        OnDeviceIdentified(entry);
+        return std::intptr_t{0};
+    });
     SetMessageHandler(kMsgLineLost, [this](std::intptr_t, std::intptr_t) {
         OnLineLost();
         return std::intptr_t{0};
@@ -111,28 +115,61 @@ void CConnectPage::OnBootloaderActivated() {
     ShowDlgItem(kIdDetectBody, false);
     SetDlgItemText(kIdDetectTitle, QString::fromLatin1(texts::kActivated));
     master.EnableNext(true);
-    // The identification below holds the UI thread; the user sees the new title meanwhile.
-    repaint();
 
-    master.IdentifyDevice();
+    // A silent or babbling device can take the better part of a minute to give up on:
+    // the window must not wait for it.
+    identifying_ = true;
+    nextPending_ = false;
+    master.StartIdentificationWorker(sink_, static_cast<std::intptr_t>(entry_));
+}
+
+void CConnectPage::OnDeviceIdentified(std::intptr_t entry) {
+    if (!identifying_ || entry != static_cast<std::intptr_t>(entry_) || !IsActive()) {
+        return;
+    }
+    identifying_ = false;
+    CMasterDlg& master = Master();
+    // The report is the worker's last act: this only joins it.
+    master.StopIdentificationWorker(kLeavePolls);
     if (master.LineLost()) {
         // What was read before the line went is incomplete: no verdict is given on it.
+        nextPending_ = false;
         master.EnableNext(false);
         ShowProblem(texts::kLineLost);
         return;
     }
+    if (nextPending_) {
+        // The user asked to go on before the device had been read; now it has.
+        nextPending_ = false;
+        MoveOn();
+        return;
+    }
 
-    const std::uint64_t entry = entry_;
-    QTimer::singleShot(advanceDelay_, this, [this, entry] {
+    const std::uint64_t current = entry_;
+    QTimer::singleShot(advanceDelay_, this, [this, current] {
         // Only the entry that found the device moves on, and only while the user is still
         // looking at it.
-        CNewWizDialog* frame = Frame();
-        if (entry != entry_ || !HasWindow() || !IsActive() || frame == nullptr ||
-            frame->GetActivePage() != this) {
-            return;
+        if (current == entry_) {
+            MoveOn();
         }
-        frame->ActivateNextPage();
     });
+}
+
+void CConnectPage::MoveOn() {
+    CNewWizDialog* frame = Frame();
+    if (!HasWindow() || !IsActive() || frame == nullptr || frame->GetActivePage() != this) {
+        return;
+    }
+    frame->ActivateNextPage();
+}
+
+int CConnectPage::OnPageNext() {
+    if (identifying_) {
+        // Leaving now would judge a half-read device; the move follows the report.
+        nextPending_ = true;
+        return -1;
+    }
+    return 0;
 }
 
 void CConnectPage::OnLineLost() {
@@ -154,10 +191,15 @@ void CConnectPage::ShowProblem(const char* text) {
 
 bool CConnectPage::OnPageLeave() {
     awaitingDevice_ = false;
+    identifying_ = false;
+    nextPending_ = false;
     ++entry_;
     // Leaving is never refused: a worker that does not end in time is left to end at its
-    // next look at the stop request (the core joins it before the next one starts).
-    Master().StopActivationWorker(kLeavePolls);
+    // next look at the stop request (the core joins it before the next one starts). The
+    // identification is cut short: its waits on the device are interrupted.
+    CMasterDlg& master = Master();
+    master.StopIdentificationWorker(kLeavePolls);
+    master.StopActivationWorker(kLeavePolls);
     return true;
 }
 

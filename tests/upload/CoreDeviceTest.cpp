@@ -136,6 +136,36 @@ TEST_F(CoreDeviceTest, KeepAliveNeverReturnsUntilStopped) {
     EXPECT_TRUE(core_->StopActivationWorker(501));
 }
 
+// The device falls silent for good at the information request or in the board
+// identification module, and the core is destroyed while it is being identified.
+class CoreIdentificationShutdownTest : public CoreDeviceTest,
+                                       public ::testing::WithParamInterface<int> {};
+
+TEST_P(CoreIdentificationShutdownTest, TheDestructorEndsTheIdentificationAtOnce) {
+    DevSimScenario scenario;
+    scenario.faults.push_back(
+        {DevSimFault::Kind::Silent, {DevSimPackage::Utility, GetParam()}, -1, 0});
+    StartDevice(scenario);
+    Activate();
+    CMessageQueue queue;
+    core_->StartIdentificationWorker(&queue, 1);
+    ASSERT_TRUE(device_->WaitFor([](const DevSimState& s) { return s.deadSilent; }, 10s));
+    EXPECT_TRUE(core_->IsIdentificationWorkerRunning());
+
+    const auto start = std::chrono::steady_clock::now();
+    core_.reset();
+    // Waiting out the silent sends would take tens of seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(queue.Take(0ms).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Silent, CoreIdentificationShutdownTest,
+                         ::testing::Values(10, kBrdIdModFirstData),
+                         [](const ::testing::TestParamInfo<int>& record) {
+                             return record.param == 10 ? "AtTheInformationRequest"
+                                                       : "InTheBoardIdentification";
+                         });
+
 TEST_F(CoreDeviceTest, InformationQuerySendsOneRequestPerList) {
     StartDevice();
     Activate();

@@ -7,8 +7,12 @@
 
 #include <QFont>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <memory>
 
 namespace quillon::test {
 namespace {
@@ -103,8 +107,12 @@ TEST(DetectionPageTest, TheWizardMovesOnOnlyWhileTheUserStaysOnThePage) {
     DeviceWizard run;
     run.wizard.connect.SetAdvanceDelay(1500ms);
     run.StartDetection();
-    ASSERT_TRUE(WaitUntil(
-        [&] { return run.Text(run.wizard.connect, kIdDetectTitle) == "Bootloader activated..."; }));
+    // Next during the identification waits for it (see below); here the device has been
+    // read and the pause is under way.
+    ASSERT_TRUE(WaitUntil([&] {
+        return run.Text(run.wizard.connect, kIdDetectTitle) == "Bootloader activated..." &&
+               !run.wizard.connect.IsIdentifying();
+    }));
     // The user does not wait for the pause: Next is offered already.
     ASSERT_TRUE(IsEnabled(run.wizard.master, kIdWizNext));
     Click(run.wizard.master, kIdWizNext);
@@ -113,6 +121,132 @@ TEST(DetectionPageTest, TheWizardMovesOnOnlyWhileTheUserStaysOnThePage) {
     EXPECT_EQ(run.wizard.ActiveId(), CCheckBoardType::kTemplateId);
     EXPECT_FALSE(run.wizard.upload.IsCreated());
 }
+
+TEST(DetectionPageTest, NextPressedWhileTheDeviceIsReadMovesOnOnceItHasBeenRead) {
+    DevSimScenario scenario = FastScenario();
+    // The first bootloader information request goes unanswered: the identification
+    // waits out one reply timeout before the device answers the second.
+    scenario.faults.push_back({DevSimFault::Kind::Silent, {DevSimPackage::Utility, 10}, 1, 0});
+    DeviceWizard run(scenario);
+    CConnectPage& page = run.wizard.connect;
+    run.wizard.connect.SetAdvanceDelay(std::chrono::hours(1));
+    run.StartDetection();
+    ASSERT_TRUE(WaitUntil([&] { return !run.device.Snapshot().faultEvents.empty(); }));
+    ASSERT_TRUE(page.IsIdentifying());
+    ASSERT_TRUE(IsEnabled(run.wizard.master, kIdWizNext));
+
+    Click(run.wizard.master, kIdWizNext);
+    // Not on a half-read device ...
+    EXPECT_EQ(run.wizard.ActiveId(), CConnectPage::kTemplateId);
+    EXPECT_FALSE(run.wizard.information.IsCreated());
+    // ... but as soon as it has been read, without the pause.
+    ASSERT_TRUE(run.WaitForPage(CCheckBoardType::kTemplateId));
+    EXPECT_EQ(run.wizard.master.boardTypeId, "0;4;1;7;Y;3;5");
+    EXPECT_EQ(run.wizard.master.deviceBootloader.text, "1.1.1");
+    EXPECT_EQ(run.wizard.master.deviceFirmware.text, "1.4.2");
+    EXPECT_FALSE(run.wizard.master.IsIdentificationWorkerRunning());
+}
+
+// A device that answers the activation and then falls silent for good, at the information
+// request (the identification would wait out 8 sends x 5 s, then the board
+// identification module) or in the board identification module (3 attempts x 8 sends x
+// 1 s). The window keeps working all along, and leaving ends the identification.
+enum class Leave : std::uint8_t { kBack, kClose };
+
+struct SilentCase {
+    const char* name;
+    int silentRecord; // in the utility package
+    Leave leave;
+};
+
+constexpr int kInformationRequestList0 = 10;
+constexpr int kBrdIdModFirstData = 39; // BrdIDMod for the simulated bootloader
+
+class SilentIdentificationTest : public ::testing::TestWithParam<SilentCase> {};
+
+// A 50 ms timer on a window that keeps turning never waits this long; one held by the
+// identification would wait for tens of seconds.
+constexpr auto kLargestTickGap = 250ms;
+// Generous for a loaded machine: the link's waits are cut short, nothing is sat out.
+constexpr auto kLeaveBound = 5s;
+
+TEST_P(SilentIdentificationTest, TheWindowKeepsTurningAndLeavingEndsTheIdentification) {
+    DevSimScenario scenario = FastScenario();
+    scenario.faults.push_back(
+        {DevSimFault::Kind::Silent, {DevSimPackage::Utility, GetParam().silentRecord}, -1, 0});
+    auto run = std::make_unique<DeviceWizard>(scenario);
+    CMasterDlg& master = run->wizard.master;
+    CConnectPage& page = run->wizard.connect;
+    std::chrono::steady_clock::time_point leftAt;
+
+    const int result = RunModal(master, [&] {
+        run->StartDetection();
+        ASSERT_TRUE(WaitUntil([&] { return run->device.Snapshot().deadSilent; }));
+        // The notification came first and stays on show while the device is read.
+        EXPECT_EQ(run->Text(page, kIdDetectTitle), "Bootloader activated...");
+        EXPECT_TRUE(IsEnabled(master, kIdWizNext));
+        ASSERT_TRUE(master.IsIdentificationWorkerRunning());
+
+        std::vector<std::chrono::steady_clock::time_point> ticks;
+        QTimer timer;
+        timer.setInterval(50);
+        QObject::connect(&timer, &QTimer::timeout,
+                         [&ticks] { ticks.push_back(std::chrono::steady_clock::now()); });
+        ticks.push_back(std::chrono::steady_clock::now());
+        timer.start();
+        ASSERT_TRUE(WaitUntil([&] { return ticks.size() >= 40; }, 30000));
+        timer.stop();
+        std::chrono::steady_clock::duration largest{};
+        for (std::size_t n = 1; n < ticks.size(); ++n) {
+            largest = std::max(largest, ticks[n] - ticks[n - 1]);
+        }
+        std::cout << "[ figures  ] largest gap between 50 ms ticks during the identification: "
+                  << std::chrono::duration<double, std::milli>(largest).count() << " ms\n";
+        EXPECT_LT(largest, kLargestTickGap);
+        // Still identifying: the silent device has not been given up on.
+        EXPECT_TRUE(master.IsIdentificationWorkerRunning());
+        EXPECT_EQ(run->wizard.ActiveId(), CConnectPage::kTemplateId);
+
+        leftAt = std::chrono::steady_clock::now();
+        if (GetParam().leave == Leave::kClose) {
+            Click(master, kIdCancel);
+            return;
+        }
+        Click(master, kIdWizBack);
+        const auto took = std::chrono::steady_clock::now() - leftAt;
+        std::cout << "[ figures  ] Back to the end of the identification: "
+                  << std::chrono::duration<double, std::milli>(took).count() << " ms\n";
+        EXPECT_LT(took, kLeaveBound);
+        EXPECT_EQ(run->wizard.ActiveId(), CChoosePortPage::kTemplateId);
+        EXPECT_FALSE(master.IsIdentificationWorkerRunning());
+        // The interrupt was for that identification only: a device powered up again is
+        // detected as before.
+        EXPECT_FALSE(master.Link().WaitsInterrupted());
+        run->device.PowerCycle();
+        Click(master, kIdWizNext);
+        ASSERT_EQ(run->wizard.ActiveId(), CConnectPage::kTemplateId);
+        EXPECT_TRUE(WaitUntil([&] { return page.IsIdentifying(); }));
+    });
+    if (GetParam().leave == Leave::kClose) {
+        const auto took = std::chrono::steady_clock::now() - leftAt;
+        std::cout << "[ figures  ] Close to the end of the wizard and its identification: "
+                  << std::chrono::duration<double, std::milli>(took).count() << " ms\n";
+        EXPECT_EQ(result, kIdCancel);
+        EXPECT_LT(took, kLeaveBound);
+    }
+    EXPECT_FALSE(master.IsIdentificationWorkerRunning());
+    EXPECT_FALSE(page.HasWindow());
+    run.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Leaving, SilentIdentificationTest,
+    ::testing::Values(
+        SilentCase{"BackAtTheInformationRequest", kInformationRequestList0, Leave::kBack},
+        SilentCase{"CloseAtTheInformationRequest", kInformationRequestList0, Leave::kClose},
+        SilentCase{"BackInTheBoardIdentification", kBrdIdModFirstData, Leave::kBack},
+        SilentCase{"CloseInTheBoardIdentification", kBrdIdModFirstData, Leave::kClose}),
+    [](const ::testing::TestParamInfo<SilentCase>& silent) { return silent.param.name; });
 
 TEST(DetectionPageTest, ADeviceWithoutFirmwareIsStillIdentified) {
     DevSimScenario scenario = FastScenario();
