@@ -4,6 +4,7 @@
 #include "cli/CDetectCommand.h"
 #include "cli/CInfoCommand.h"
 #include "cli/CUploadCommand.h"
+#include "cli/StandardStreams.h"
 
 #include <iostream>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    quillon::PrepareStandardStreams();
     const std::string program = "quillon-cli";
     quillon::CCommandLine commandLine(program);
     commandLine.AddCommand(std::make_unique<quillon::CInfoCommand>(program));

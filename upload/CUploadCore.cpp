@@ -199,6 +199,9 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
         link_.PurgeBuffers();
         link_.ClearReceiveBuffer();
         link_.WriteAndDrain(payload.data(), payload.size());
+        counters_.recordsSent += 1;
+        counters_.bytesSent += payload.size();
+        counters_.retries += attempt > 0 ? 1 : 0;
         Pause(kReplyPauseMs);
 
         std::uint16_t word = 0;
@@ -443,6 +446,9 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
 }
 
 void CUploadCore::ResetDeviceData() {
+    counters_.recordsSent = 0;
+    counters_.bytesSent = 0;
+    counters_.retries = 0;
     boardTypeId.clear();
     deviceFirmware.SetText(boardTypeId);
     deviceBootloader = deviceFirmware;

@@ -101,6 +101,15 @@ public:
     const std::string& LogPath() const { return logPath_; }
     void SetSlowMode(bool slow) { slowMode_ = slow; }
     bool SlowMode() const { return slowMode_; }
+    // What went on the line since ResetDeviceData: record sends of modules, the image and
+    // the commands (resends included), their payload bytes, and the resends. Written by
+    // whichever thread talks to the device, read from any thread.
+    struct TransferCounters {
+        std::atomic<std::uint64_t> recordsSent{0};
+        std::atomic<std::uint64_t> bytesSent{0};
+        std::atomic<std::uint64_t> retries{0};
+    };
+    const TransferCounters& Counters() const { return counters_; }
     // Makes activation choose its blocks from a fixed seed instead of the clock.
     void SetActivationSeed(std::optional<std::uint32_t> seed) { activationSeed_ = seed; }
 
@@ -151,6 +160,7 @@ private:
     std::condition_variable activationEnded_;
     std::jthread uploadThread_;
     std::atomic<bool> uploadRunning_{false};
+    TransferCounters counters_;
 };
 
 } // namespace quillon
