@@ -3,6 +3,7 @@
 #include "cli/CCommandLine.h"
 #include "cli/CDetectCommand.h"
 #include "cli/CInfoCommand.h"
+#include "cli/CPortsCommand.h"
 #include "cli/CUploadCommand.h"
 #include "cli/StandardStreams.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     commandLine.AddCommand(std::make_unique<quillon::CInfoCommand>(program));
     commandLine.AddCommand(std::make_unique<quillon::CDetectCommand>(program));
     commandLine.AddCommand(std::make_unique<quillon::CUploadCommand>(program));
+    commandLine.AddCommand(std::make_unique<quillon::CPortsCommand>(program));
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = commandLine.Run(args, std::cout, std::cerr);
