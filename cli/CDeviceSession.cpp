@@ -1,7 +1,7 @@
 #include "cli/CDeviceSession.h"
 
-#include "cli/CInterruptWatch.h"
 #include "cli/CliExitStatus.h"
+#include "cli/IInterruptSource.h"
 #include "cli/TerminalText.h"
 #include "link/PortName.h"
 #include "package/CInvalidFileError.h"
@@ -113,7 +113,7 @@ std::string SecondsText(std::chrono::milliseconds wait) {
 } // namespace
 
 CDeviceSession::CDeviceSession(std::string prefix, std::ostream& out, std::ostream& err,
-                               CInterruptWatch& interrupts)
+                               IInterruptSource& interrupts)
     : prefix_(std::move(prefix)), out_(out), err_(err), interrupts_(interrupts) {
 }
 
@@ -153,7 +153,15 @@ bool CDeviceSession::ParseOption(const std::vector<std::string>& args, std::size
             }
             options.port = value;
             options.portGiven = true;
+            options.ports.push_back(value);
         }
+        return true;
+    }
+    if (TakeValue(args, i, "--ports", value, error)) {
+        if (error.empty() && value.empty()) {
+            error = "option --ports needs a pattern";
+        }
+        options.portGlobs.push_back(value);
         return true;
     }
     if (TakeValue(args, i, "--wait", value, error)) {
@@ -187,7 +195,10 @@ bool CDeviceSession::ParseOption(const std::vector<std::string>& args, std::size
 std::string CDeviceSession::OptionsHelp() {
     return "  --port PORT      the serial port: a path such as /dev/ttyUSB0, a name under /dev\n"
            "                   (ttyUSB0) or COMn for /dev/ttyS(n-1); default: the port saved\n"
-           "                   by the wizard (\"COM1\" when none was saved)\n"
+           "                   by the wizard (\"COM1\" when none was saved); may be given\n"
+           "                   more than once to serve several devices at once\n"
+           "  --ports GLOB     every port whose path matches GLOB, e.g.\n"
+           "                   '/dev/serial/by-id/usb-FTDI_*' (quote it for the shell)\n"
            "  --wait SECONDS   give up when no device has answered within this time\n"
            "                   (default: wait until interrupted)\n"
            "  --utility FILE   use the utility package in FILE instead of the embedded one\n"

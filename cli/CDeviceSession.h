@@ -14,12 +14,14 @@
 
 namespace quillon {
 
-class CInterruptWatch;
+class IInterruptSource;
 
 // The options that detect and upload share.
 struct DeviceOptions {
     std::string port; // the saved setting unless --port was given
     bool portGiven = false;
+    std::vector<std::string> ports;                // every --port, in order
+    std::vector<std::string> portGlobs;            // every --ports
     std::optional<std::chrono::milliseconds> wait; // none: wait for the device for ever
     std::string utilityFile;                       // empty: the embedded utility package
     std::string firmwareFile;                      // empty: the embedded firmware image
@@ -43,7 +45,7 @@ public:
 
     // `prefix` starts every complaint ("quillon-cli upload").
     CDeviceSession(std::string prefix, std::ostream& out, std::ostream& err,
-                   CInterruptWatch& interrupts);
+                   IInterruptSource& interrupts);
     ~CDeviceSession();
     CDeviceSession(const CDeviceSession&) = delete;
     CDeviceSession& operator=(const CDeviceSession&) = delete;
@@ -81,7 +83,7 @@ public:
 
     CUploadCore& Core() { return core_; }
     CMessageQueue& Queue() { return queue_; }
-    CInterruptWatch& Interrupts() { return interrupts_; }
+    IInterruptSource& Interrupts() { return interrupts_; }
     std::ostream& Out() { return out_; }
     std::ostream& Err() { return err_; }
     // Prints "prefix: message" on the error stream and returns status.
@@ -99,7 +101,7 @@ private:
     std::string prefix_;
     std::ostream& out_;
     std::ostream& err_;
-    CInterruptWatch& interrupts_;
+    IInterruptSource& interrupts_;
     // The package bytes outlive the core that reads them in place, and the queue outlives
     // the workers that post into it (the core joins them when it goes).
     std::vector<std::uint8_t> utilityBytes_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/IInterruptSource.h"
+
 #include <csignal>
 
 namespace quillon {
@@ -13,18 +15,18 @@ namespace quillon {
 // Threads: construct and destroy on the main thread, before and after every worker; the
 // handler may run on any thread; Take and Fd belong to the main thread. One object at a
 // time per process.
-class CInterruptWatch {
+class CInterruptWatch : public IInterruptSource {
 public:
     CInterruptWatch();
-    ~CInterruptWatch();
+    ~CInterruptWatch() override;
     CInterruptWatch(const CInterruptWatch&) = delete;
     CInterruptWatch& operator=(const CInterruptWatch&) = delete;
 
     // The signal caught since the last call (the oldest of several), 0 for none. Does not
     // wait.
-    int Take();
+    int Take() override;
     // Readable while a signal is pending; for poll().
-    int Fd() const { return readFd_; }
+    int Fd() const override { return readFd_; }
 
 private:
     static void Handle(int signal);

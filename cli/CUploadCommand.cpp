@@ -2,6 +2,7 @@
 
 #include "cli/CDeviceSession.h"
 #include "cli/CInterruptWatch.h"
+#include "cli/CPortGroup.h"
 #include "cli/CliExitStatus.h"
 #include "cli/CliSettings.h"
 #include "cli/TerminalText.h"
@@ -22,6 +23,7 @@ namespace quillon {
 
 struct CUploadCommand::Options {
     DeviceOptions device;
+    GroupOptions group;
     std::optional<bool> slow; // none: the saved setting
     std::string logPath;      // absolute; empty: no log
     bool yes = false;
@@ -109,14 +111,22 @@ std::string CUploadCommand::Summary() const {
 
 std::string CUploadCommand::Usage() const {
     return "Usage: " + program_ +
-           " upload [--port PORT] [--slow | --fast] [--log FILE] [--yes]\n"
-           "                   [--wait SECONDS]\n\n"
+           " upload [--port PORT]... [--ports GLOB] [--slow | --fast] [--log FILE]\n"
+           "                   [--yes] [--wait SECONDS] [--station] [--report FILE] [--json]\n\n"
            "Waits for the device to be powered up, identifies it, checks that the firmware\n"
            "suits it, then transfers the firmware (at 115200 baud unless in slow mode), has\n"
            "the device check it and starts it. Interrupting the transfer (Ctrl-C) asks\n"
            "first on a terminal and aborts at once otherwise or with --yes.\n\n"
+           "Several ports (--port more than once, --ports) are served at once, each on its\n"
+           "own; a warning is then passed only with --yes. Ctrl-C stops every port that is\n"
+           "not uploading and asks once about the uploads under way.\n\n"
+           "Signals: SIGINT (Ctrl-C) as above; SIGTERM aborts; SIGHUP (the terminal or the\n"
+           "SSH session gone) lets an upload under way run to its end and ends the program\n"
+           "like SIGTERM before the upload has begun. SIGPIPE is ignored: output that can\n"
+           "no longer be written (a closed pipe or terminal) is dropped, the transfer goes\n"
+           "on and the exit status still tells the outcome.\n\n"
            "Options:\n" +
-           CDeviceSession::OptionsHelp() +
+           CDeviceSession::OptionsHelp() + CPortGroup::OptionsHelp() +
            "  --slow           slow mode: stay at 19200 baud for the whole transfer (for an\n"
            "                   unreliable line); default: the wizard's saved \"Slow mode\"\n"
            "  --fast           not slow mode, whatever the wizard saved\n"
@@ -130,7 +140,10 @@ std::string CUploadCommand::Usage() const {
            "2 the port could not be opened, 3 no device answered in time, 4 the firmware\n"
            "is not suitable or a warning was not confirmed, 5 the upload failed,\n"
            "6 interrupted, 7 invalid package, 8 the port hung up (adapter unplugged) before\n"
-           "the upload began.\n";
+           "the upload began. With several devices: 0 when every device succeeded,\n"
+           "otherwise the most serious of their statuses, in the order 5, 6, 8, 2, 7, 3, 4;\n"
+           "a --ports pattern that matches nothing gives 2, a report file that cannot be\n"
+           "written or a port named twice gives 1.\n";
 }
 
 int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
@@ -160,6 +173,8 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
             options.yes = true;
         } else if (CDeviceSession::TakeValue(args, i, "--log", value, error)) {
             log = value;
+        } else if (CPortGroup::ParseOption(args, i, options.group, error)) {
+            // taken
         } else {
             const bool option = !arg.empty() && arg.front() == '-';
             error = (option ? "unknown option '" : "unexpected argument '") + arg + "'";
@@ -179,8 +194,9 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
         options.logPath = full.string();
     }
     const CliSettings saved = LoadCliSettings();
-    if (!options.device.portGiven) {
+    if (!options.device.portGiven && options.device.portGlobs.empty()) {
         options.device.port = saved.port;
+        options.device.ports = {saved.port};
         if (options.device.port.empty()) {
             err << prefix << ": no port saved; name one with --port\n";
             return kExitUsage;
@@ -188,6 +204,16 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
     }
     if (!options.slow) {
         options.slow = saved.slow;
+    }
+    if (CPortGroup::Wanted(options.device, options.group)) {
+        PortRunSettings settings;
+        settings.device = options.device;
+        settings.upload = true;
+        settings.yes = options.yes;
+        settings.slow = *options.slow;
+        settings.station = options.group.station;
+        CPortGroup group(prefix, settings, options.group, options.logPath);
+        return group.Run(out, err);
     }
     terminalInput_ = ::isatty(STDIN_FILENO) != 0;
     terminalOutput_ = &out == &std::cout && ::isatty(STDOUT_FILENO) != 0;
@@ -304,6 +330,11 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
     }
     out.flush();
 
+    // A hang-up or a termination that came before the upload began ends the program now:
+    // nothing has been written to the device's flash yet.
+    if (const int pending = session.Interrupts().Take(); pending != 0) {
+        return session.Fail(kExitAborted, "interrupted; nothing was uploaded");
+    }
     CMessageQueue& queue = session.Queue();
     core.StartUpload(&queue);
 
@@ -344,6 +375,15 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
             message = *last;
         }
 
+        if (result == CDeviceSession::WaitResult::Interrupted && signal == SIGHUP) {
+            // The terminal has gone; a transfer cut short now would leave the device
+            // without working firmware, so it runs to its end. Nobody is left to answer.
+            terminalInput_ = false;
+            progress.Break();
+            err << "The terminal hung up; the upload runs to its end.\n";
+            err.flush();
+            continue;
+        }
         if (result == CDeviceSession::WaitResult::Interrupted) {
             progress.Break();
             if (abortRequested) {

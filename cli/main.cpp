@@ -3,7 +3,9 @@
 #include "cli/CCommandLine.h"
 #include "cli/CDetectCommand.h"
 #include "cli/CInfoCommand.h"
+#include "cli/CPortsCommand.h"
 #include "cli/CUploadCommand.h"
+#include "cli/StandardStreams.h"
 
 #include <iostream>
 #include <memory>
@@ -11,11 +13,13 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    quillon::PrepareStandardStreams();
     const std::string program = "quillon-cli";
     quillon::CCommandLine commandLine(program);
     commandLine.AddCommand(std::make_unique<quillon::CInfoCommand>(program));
     commandLine.AddCommand(std::make_unique<quillon::CDetectCommand>(program));
     commandLine.AddCommand(std::make_unique<quillon::CUploadCommand>(program));
+    commandLine.AddCommand(std::make_unique<quillon::CPortsCommand>(program));
 
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const int status = commandLine.Run(args, std::cout, std::cerr);

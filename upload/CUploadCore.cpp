@@ -208,9 +208,12 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
         }
         link_.PurgeBuffers();
         link_.ClearReceiveBuffer();
+        counters_.retries += attempt > 0 ? 1 : 0;
         if (const Status s = link_.WriteAndDrain(payload.data(), payload.size()); s != kOk) {
             return s;
         }
+        counters_.recordsSent += 1;
+        counters_.bytesSent += payload.size();
         Pause(kReplyPauseMs);
 
         std::uint16_t word = 0;
@@ -487,6 +490,7 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
 void CUploadCore::ResetDeviceData() {
     // An identification given up on by a bounded stop still writes these.
     JoinIdentificationThread();
+    counters_ = {};
     boardTypeId.clear();
     deviceFirmware.SetText(boardTypeId);
     deviceBootloader = deviceFirmware;

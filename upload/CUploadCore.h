@@ -114,6 +114,15 @@ public:
     const std::string& LogPath() const { return logPath_; }
     void SetSlowMode(bool slow) { slowMode_ = slow; }
     bool SlowMode() const { return slowMode_; }
+    // What went on the line since ResetDeviceData: record sends of modules, the image and
+    // the commands (resends included), their payload bytes, and the resends. Written by
+    // whichever thread talks to the device, read from any thread.
+    struct TransferCounters {
+        std::atomic<std::uint64_t> recordsSent{0};
+        std::atomic<std::uint64_t> bytesSent{0};
+        std::atomic<std::uint64_t> retries{0};
+    };
+    const TransferCounters& Counters() const { return counters_; }
     // Makes activation choose its blocks from a fixed seed instead of the clock.
     void SetActivationSeed(std::optional<std::uint32_t> seed) { activationSeed_ = seed; }
 
@@ -176,6 +185,7 @@ private:
     // interrupts the link's waits only while the run that it means is still under way.
     std::mutex runMutex_;
     bool runActive_ = false;
+    TransferCounters counters_;
 };
 
 } // namespace quillon

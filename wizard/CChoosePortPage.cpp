@@ -2,9 +2,9 @@
 
 #include "link/PortName.h"
 #include "package/CInvalidFileError.h"
+#include "platform/SerialPortDiscovery.h"
 #include "platform/SerialTypes.h"
 #include "wizard/CMasterDlg.h"
-#include "wizard/SerialPortDiscovery.h"
 
 #include <cassert>
 

@@ -6,6 +6,7 @@
 // The device's summary at its exit says whether it holds the complete image; its trace
 // (--verbose) shows every record it received.
 
+#include "cli/CReceipt.h"
 #include "package/RecordHeader.h"
 #include "tests/cli/ChildProcess.h"
 #include "tests/package/TestPackages.h"
@@ -13,15 +14,24 @@
 #include "upload/CompatibilityDecision.h"
 #include "upload/UploadTexts.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <random>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -172,6 +182,8 @@ public:
         return lines.empty() ? "" : lines.back();
     }
     std::string Trace() { return process_.Err(); }
+    // The next device: a fresh power-up (what the flash holds stays).
+    void PowerCycle() { process_.Signal(SIGUSR1); }
 
 private:
     static std::vector<std::string> WithDefaults(const std::vector<std::string>& args) {
@@ -717,6 +729,330 @@ TEST_F(DeviceCommandsTest, CommandLineMistakesAreUsageErrors) {
     const CliRun help = RunCli({"upload", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(Contains(help.out, "--slow"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Several devices at once, station mode, receipts and JSON events, and a program that
+// outlives its terminal.
+
+std::vector<QJsonObject> JsonLines(const std::string& text) {
+    std::vector<QJsonObject> objects;
+    for (const std::string& line : Lines(text)) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(
+            QByteArray(line.data(), static_cast<qsizetype>(line.size())), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << "not a JSON line: " << line;
+        objects.push_back(document.object());
+    }
+    return objects;
+}
+
+std::string Str(const QJsonValue& value) {
+    return value.toString().toStdString();
+}
+
+class StationTest : public DeviceCommandsTest {
+protected:
+    // A simulated device of its own with the short image; its port.
+    std::string AddDevice(std::vector<std::string> args) {
+        args.insert(args.end(), {"--firmware-package", Image()});
+        devices_.push_back(std::make_unique<DevSim>(args));
+        return devices_.back()->Port();
+    }
+    std::string Image() {
+        if (image_.empty()) {
+            image_ = WriteWorkFile("small.bin", SmallImage(1000));
+        }
+        return image_;
+    }
+    std::string Summary(std::size_t device) { return devices_[device]->Stop(); }
+    // Waits until the report holds `count` lines.
+    bool WaitForReceipts(const std::string& path, std::size_t count) {
+        for (int i = 0; i < 1200; ++i) {
+            if (Lines(ReadText(path)).size() >= count) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+
+    std::vector<std::unique_ptr<DevSim>> devices_;
+    std::string image_;
+};
+
+TEST_F(StationTest, ThreeDevicesAtOnceEachWithItsOutcomeReceiptAndEvents) {
+    const std::string good = AddDevice({});
+    const std::string badCrc = AddDevice({"--crc", "bad"});
+    const std::string refused = AddDevice({"--board-id", "9;9;9;9;Y;3;5"});
+    const std::string report = work_.File("receipts.jsonl");
+    const CliRun run = RunCli({"upload", "--port", good, "--port", badCrc, "--port", refused,
+                               "--yes", "--firmware", Image(), "--report", report, "--json"});
+    // The failed upload is the most serious of success, failure and refusal.
+    EXPECT_EQ(run.status, 5) << run.out << run.err;
+    EXPECT_TRUE(Contains(Summary(0), "holds the complete firmware image (4/4"));
+    EXPECT_TRUE(Contains(Summary(1), "holds the complete firmware image (4/4"));
+    EXPECT_TRUE(Contains(Summary(2), "image incomplete"));
+    // The text for people went to standard error, each line with its port.
+    EXPECT_TRUE(Contains(run.err, good + ": " + texts::kTransferSucceeded)) << run.err;
+    EXPECT_TRUE(Contains(run.err, badCrc + ": The CRC check of the uploaded firmware has failed."));
+    EXPECT_TRUE(Contains(run.err, refused + ": The supplied firmware image is not suitable"));
+
+    struct Expected {
+        std::string port, result, phase, outcome;
+        int status;
+    };
+    const std::vector<Expected> expected = {{good, "success", "", "accept", 0},
+                                            {badCrc, "failed", "crc", "accept", 5},
+                                            {refused, "refused", "decision", "refuse", 4}};
+    const auto receipts = JsonLines(ReadText(report));
+    ASSERT_EQ(receipts.size(), 3u) << ReadText(report);
+    // Standard output carries JSON Lines only; each result event holds the receipt.
+    std::vector<QJsonObject> results;
+    std::map<std::string, std::set<std::string>> events;
+    for (const QJsonObject& event : JsonLines(run.out)) {
+        events[Str(event["port"])].insert(Str(event["event"]));
+        if (Str(event["event"]) == "result") {
+            results.push_back(event["receipt"].toObject());
+        }
+    }
+    const std::regex isoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    for (const Expected& want : expected) {
+        SCOPED_TRACE(want.port);
+        const auto receipt = std::find_if(receipts.begin(), receipts.end(), [&](const auto& r) {
+            return Str(r["port"]) == want.port;
+        });
+        ASSERT_NE(receipt, receipts.end());
+        const QJsonObject& r = *receipt;
+        EXPECT_EQ(Str(r["result"]), want.result);
+        EXPECT_EQ(r["exit_status"].toInt(), want.status);
+        EXPECT_EQ(Str(r["failed_phase"]), want.phase);
+        EXPECT_EQ(r["failed_phase"].isNull(), want.phase.empty());
+        EXPECT_EQ(Str(r["decision"]["outcome"]), want.outcome);
+        EXPECT_TRUE(std::regex_match(Str(r["started_at"]), isoTime)) << Str(r["started_at"]);
+        EXPECT_TRUE(std::regex_match(Str(r["ended_at"]), isoTime));
+        EXPECT_GE(Str(r["ended_at"]), Str(r["started_at"]));
+        EXPECT_EQ(Str(r["device"]["board_type_id"]),
+                  want.result == "refused" ? "9;9;9;9;Y;3;5" : "0;4;1;7;Y;3;5");
+        EXPECT_EQ(Str(r["device"]["bootloader"]["text"]), "1.1.1");
+        EXPECT_EQ(Str(r["device"]["firmware"]["product"]), "KOLM");
+        EXPECT_EQ(Str(r["package"]["firmware"]["text"]), "1.4.6");
+        EXPECT_TRUE(r["by_id"].isNull()); // pseudo-terminals have no USB identity
+        EXPECT_FALSE(Str(r["host"]).empty());
+        EXPECT_GE(r["seconds"].toDouble(), 0.0);
+        if (want.result != "refused") {
+            // The flash and CRC modules, four image records, the launch.
+            EXPECT_GE(r["records_sent"].toInt(), 7);
+            EXPECT_GE(r["bytes_sent"].toInt(), 4 * 4 * 32);
+        }
+        EXPECT_EQ(events[want.port].count("port_opened"), 1u);
+        EXPECT_EQ(events[want.port].count("device_detected"), 1u);
+        EXPECT_EQ(events[want.port].count("decision"), 1u);
+        EXPECT_EQ(events[want.port].count("progress"), want.result == "refused" ? 0u : 1u);
+        EXPECT_EQ(std::count(results.begin(), results.end(), r), 1);
+    }
+}
+
+TEST_F(StationTest, StationServesTwoDevicesInTurnOnOnePort) {
+    const std::string port = AddDevice({});
+    const std::string report = work_.File("station.jsonl");
+    // Without --yes: the second device, which already has the new firmware, is refused.
+    auto cli = StartCli(
+        {"upload", "--station", "--port", port, "--firmware", Image(), "--report", report});
+    ASSERT_TRUE(WaitForReceipts(report, 1)) << cli->Out() << cli->Err();
+    // The first device is served; the port waits for the next one.
+    ASSERT_TRUE(cli->WaitForOutput("station: updated 1, failed 0, refused 0\n" + port +
+                                       ": Please power up the device now.\n",
+                                   60s))
+        << cli->Out();
+    devices_[0]->PowerCycle();
+    ASSERT_TRUE(WaitForReceipts(report, 2)) << cli->Out() << cli->Err();
+    ASSERT_TRUE(cli->WaitForOutput("station: updated 1, failed 0, refused 1\n", 60s)) << cli->Out();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 60s);
+    EXPECT_EQ(run.status, 4) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "Station ended: updated 1, failed 0, refused 1"));
+    const auto receipts = JsonLines(ReadText(report));
+    ASSERT_EQ(receipts.size(), 2u);
+    EXPECT_EQ(Str(receipts[0]["result"]), "success");
+    EXPECT_EQ(Str(receipts[0]["device"]["firmware"]["text"]), "1.4.2");
+    EXPECT_EQ(Str(receipts[1]["result"]), "refused");
+    EXPECT_EQ(Str(receipts[1]["decision"]["outcome"]), "warn");
+    EXPECT_EQ(Str(receipts[1]["device"]["firmware"]["text"]), "1.4.6");
+}
+
+TEST_F(StationTest, PortThatCannotBeOpenedLeavesTheOthersAlone) {
+    const std::string good = AddDevice({});
+    const std::string missing = "/dev/quillon-no-such-port";
+    const CliRun run =
+        RunCli({"upload", "--port", good, "--port", missing, "--yes", "--firmware", Image()});
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, missing + ": There is no serial port " + missing)) << run.out;
+    EXPECT_TRUE(Contains(run.out, good + ": " + texts::kTransferSucceeded));
+    EXPECT_TRUE(Contains(Summary(0), "holds the complete firmware image (4/4"));
+}
+
+// Mistakes found before any device is touched: the device never receives a record.
+struct StartRefusal {
+    const char* name;
+    std::function<std::vector<std::string>(const std::string& port, const TempDirectory&)> args;
+    int status;
+    std::string message;
+};
+
+class StationRefusalTest : public StationTest,
+                           public ::testing::WithParamInterface<StartRefusal> {};
+
+TEST_P(StationRefusalTest, RefusedBeforeAnyDeviceIsTouched) {
+    const std::string port = AddDevice({});
+    std::vector<std::string> args{"upload", "--yes", "--firmware", Image()};
+    const auto extra = GetParam().args(port, work_);
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliRun run = RunCli(args);
+    devices_[0]->Stop();
+    const std::string trace = devices_[0]->Trace();
+    EXPECT_EQ(run.status, GetParam().status) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
+    EXPECT_EQ(Occurrences(trace, "rx "), 0u) << trace;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, StationRefusalTest,
+    ::testing::Values(
+        StartRefusal{"PortNamedTwice",
+                     [](const std::string& p, const TempDirectory&) {
+                         return std::vector<std::string>{"--port", p, "--port", p};
+                     },
+                     1, "is named twice"},
+        StartRefusal{"SameDeviceThroughALink",
+                     [](const std::string& p, const TempDirectory& work) {
+                         std::filesystem::create_symlink(p, work.File("link"));
+                         return std::vector<std::string>{"--port", p, "--ports", work.File("li*")};
+                     },
+                     1, "are the same device"},
+        StartRefusal{
+            "GlobWithoutMatch",
+            [](const std::string& p, const TempDirectory& work) {
+                return std::vector<std::string>{"--port", p, "--ports", work.File("none-*")};
+            },
+            2, "no serial port matches"},
+        StartRefusal{"ReportInMissingFolder",
+                     [](const std::string& p, const TempDirectory& work) {
+                         return std::vector<std::string>{"--port", p, "--report",
+                                                         work.File("missing/r.jsonl")};
+                     },
+                     1, "does not exist"},
+        StartRefusal{
+            "ReportIsAFifo",
+            [](const std::string& p, const TempDirectory& work) {
+                ::mkfifo(work.File("fifo").c_str(), 0600);
+                return std::vector<std::string>{"--port", p, "--report", work.File("fifo")};
+            },
+            1, "is not a regular file"},
+        StartRefusal{
+            "ReportIsAFolder",
+            [](const std::string& p, const TempDirectory& work) {
+                return std::vector<std::string>{"--port", p, "--report", work.Path().string()};
+            },
+            1, "is not a regular file"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(StationTest, ReadOnlyReportIsRefused) {
+    const std::string report = work_.File("readonly.jsonl");
+    std::ofstream(report) << "";
+    std::filesystem::permissions(report, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
+    std::filesystem::permissions(work_.Path(), std::filesystem::perms::all);
+    std::vector<std::string> args{"upload", "--port", "/dev/null", "--report", report};
+    CliRun run;
+    if (::geteuid() == 0) {
+        // Root writes read-only files: run as an ordinary user, as the dialout test does.
+        ChildProcess::Options options = CliOptions();
+        options.workingDirectory = "/";
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "--", kCli});
+        ChildProcess process("/usr/bin/setpriv", args, options);
+        if (!process.Started()) {
+            GTEST_SKIP() << "setpriv is not available";
+        }
+        run = Finish(process, 60s);
+        if (run.status == 126 || run.status == 127) {
+            GTEST_SKIP() << "the program cannot be run as another user here: " << run.err;
+        }
+    } else {
+        run = RunCli(args);
+    }
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Contains(run.err, "cannot be written: Permission denied")) << run.err;
+}
+
+TEST_F(StationTest, ReceiptThatCannotBeWrittenLeavesTheOutcomeAndTheFile) {
+    const std::string port = AddDevice({});
+    const std::string report = work_.File("full.jsonl");
+    // The file is already past the size limit the program runs under: no receipt fits.
+    std::string before;
+    for (int i = 0; i < 200; ++i) {
+        before += "{\"earlier\":" + std::to_string(i) + "}\n";
+    }
+    std::ofstream(report) << before;
+    ChildProcess process("/bin/bash",
+                         {"-c", "ulimit -f 1 && exec \"$0\" \"$@\"", kCli, "upload", "--port", port,
+                          "--yes", "--firmware", Image(), "--report", report},
+                         CliOptions());
+    const CliRun run = Finish(process);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "the receipt could not be written to " + report)) << run.out;
+    EXPECT_EQ(ReadText(report), before);
+    EXPECT_TRUE(Contains(Summary(0), "holds the complete firmware image (4/4"));
+}
+
+// The reader of the output goes away, or there is no output at all: the transfer runs to
+// its end and the exit status tells the outcome.
+class LostOutputTest : public StationTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LostOutputTest, TransferRunsToItsEnd) {
+    const std::string port = AddDevice({});
+    ChildProcess process(
+        "/bin/bash",
+        {"-c", GetParam(), kCli, "upload", "--port", port, "--yes", "--firmware", Image()},
+        CliOptions());
+    const CliRun run = Finish(process);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "cli=0")) << run.err;
+    EXPECT_TRUE(Contains(Summary(0), "holds the complete firmware image (4/4"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Output, LostOutputTest,
+    ::testing::Values(
+        // head reads two lines and goes: later writes meet a closed pipe.
+        "\"$0\" \"$@\" | head -n 2 >/dev/null; echo \"cli=${PIPESTATUS[0]}\" >&2",
+        // No standard output (nor error) at all.
+        "\"$0\" \"$@\" >&- 2>&-; echo \"cli=$?\" >&2",
+        // JSON events into a pipe that closes.
+        "\"$0\" \"$@\" --json | head -n 1 >/dev/null; echo \"cli=${PIPESTATUS[0]}\" >&2"));
+
+TEST_F(DeviceCommandsTest, HangUpBeforeTheUploadEndsTheProgram) {
+    StartDevice({"--start-off"});
+    auto cli = StartCli({"upload", "--port", port_, "--yes"});
+    ASSERT_TRUE(cli->WaitForOutput("Please power up the device now.\n", 60s));
+    cli->Signal(SIGHUP);
+    const CliRun run = Finish(*cli, 60s);
+    StopDevice();
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_FALSE(ModulesSent());
+}
+
+TEST_F(DeviceCommandsTest, HangUpDuringTheUploadLetsItFinish) {
+    StartDevice();
+    auto cli = StartCli({"upload", "--port", port_, "--yes"});
+    ASSERT_TRUE(cli->WaitForOutput("\n5% Complete\n", 120s)) << cli->Out() << cli->Err();
+    cli->Signal(SIGHUP);
+    const CliRun run = Finish(*cli);
+    StopDevice();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "The terminal hung up; the upload runs to its end."));
+    EXPECT_TRUE(Contains(summary_, kHoldsImage)) << summary_;
 }
 
 } // namespace

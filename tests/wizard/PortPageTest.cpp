@@ -1,6 +1,6 @@
 #include "WizardTestSupport.h"
 #include "platform/PseudoTerminal.h"
-#include "wizard/SerialPortDiscovery.h"
+#include "platform/SerialPortDiscovery.h"
 
 #include <QComboBox>
 #include <QDir>

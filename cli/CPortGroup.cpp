@@ -1,0 +1,277 @@
+#include "cli/CPortGroup.h"
+
+#include "cli/CInterruptWatch.h"
+#include "cli/CJsonEvents.h"
+#include "cli/CMultiPortDisplay.h"
+#include "cli/CPortList.h"
+#include "cli/CReceiptFile.h"
+#include "cli/CStationTally.h"
+#include "cli/CUploadCommand.h"
+#include "cli/CliExitStatus.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace quillon {
+
+namespace {
+
+bool IsYes(std::string answer) {
+    std::erase_if(answer, [](unsigned char c) { return std::isspace(c) != 0; });
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return answer == "y" || answer == "yes";
+}
+
+int FdOf(const std::ostream& stream) {
+    if (&stream == &std::cout) {
+        return STDOUT_FILENO;
+    }
+    if (&stream == &std::cerr) {
+        return STDERR_FILENO;
+    }
+    return -1;
+}
+
+std::size_t TerminalWidth(int fd) {
+    winsize size{};
+    if (fd >= 0 && ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return "";
+    }
+    return name;
+}
+
+} // namespace
+
+bool CPortGroup::ParseOption(const std::vector<std::string>& args, std::size_t& i,
+                             GroupOptions& options, std::string& error) {
+    if (args[i] == "--station") {
+        options.station = true;
+        return true;
+    }
+    if (args[i] == "--json") {
+        options.json = true;
+        return true;
+    }
+    std::string value;
+    if (CDeviceSession::TakeValue(args, i, "--report", value, error)) {
+        if (error.empty() && value.empty()) {
+            error = "option --report needs a file name";
+        }
+        options.reportPath = value;
+        return true;
+    }
+    return false;
+}
+
+std::string CPortGroup::OptionsHelp() {
+    return "  --station        station mode: after each device, wait for the next one on\n"
+           "                   the same port (its next power-up), until Ctrl-C or SIGTERM;\n"
+           "                   a running tally counts devices updated, failed and refused\n"
+           "  --report FILE    append a receipt for every device (one JSON object per line)\n"
+           "                   to FILE; refused at start when FILE cannot be written\n"
+           "  --json           print events as JSON Lines on standard output (port opened,\n"
+           "                   device detected, decision, progress, status, error, result);\n"
+           "                   the text for people then goes to standard error\n";
+}
+
+bool CPortGroup::Wanted(const DeviceOptions& device, const GroupOptions& options) {
+    return device.ports.size() > 1 || !device.portGlobs.empty() || options.station ||
+           options.json || !options.reportPath.empty();
+}
+
+CPortGroup::CPortGroup(std::string prefix, PortRunSettings settings, GroupOptions options,
+                       std::string logPath)
+    : prefix_(std::move(prefix)), settings_(std::move(settings)), options_(std::move(options)),
+      logPath_(std::move(logPath)) {
+}
+
+std::string CPortGroup::LogPathForPort(const std::string& logPath, const std::string& port,
+                                       bool several) {
+    if (logPath.empty() || !several) {
+        return logPath;
+    }
+    const std::filesystem::path path = logPath;
+    const std::string name = std::filesystem::path(port).filename().string();
+    return (path.parent_path() / (path.stem().string() + "-" + name + path.extension().string()))
+        .string();
+}
+
+CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,
+                                   const std::function<bool()>& stillWanted) {
+    human << CUploadCommand::kInterruptQuestion << "[y/N] " << std::flush;
+    std::string line;
+    for (;;) {
+        if (!stillWanted()) {
+            human << std::endl;
+            return Answer::Withdrawn;
+        }
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, 100);
+        if (ready < 0 && errno != EINTR) {
+            return Answer::No;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            const int signal = watch.Take();
+            if (signal == SIGINT || signal == SIGTERM) {
+                human << std::endl;
+                return signal == SIGINT ? Answer::Interrupted : Answer::Yes;
+            }
+            if (signal == SIGHUP) {
+                // Nobody is left to answer: the uploads run to their end.
+                return Answer::No;
+            }
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            continue;
+        }
+        char chunk[256];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            human << std::endl;
+            return Answer::No;
+        }
+        line.append(chunk, static_cast<std::size_t>(got));
+        if (const auto end = line.find('\n'); end != std::string::npos) {
+            return IsYes(line.substr(0, end)) ? Answer::Yes : Answer::No;
+        }
+    }
+}
+
+void CPortGroup::HandleSignal(int signal, std::vector<std::unique_ptr<CPortRun>>& runs,
+                              CMultiPortDisplay& display, CInterruptWatch& watch,
+                              std::ostream& human) {
+    const auto anyUploading = [&runs] {
+        return std::any_of(runs.begin(), runs.end(),
+                           [](const auto& run) { return !run->Done() && run->Uploading(); });
+    };
+    const auto stopAll = [&runs](bool abortUploads) {
+        for (auto& run : runs) {
+            run->RequestStop(abortUploads);
+        }
+    };
+    if (signal == SIGTERM || aborting_) {
+        aborting_ = true;
+        stopAll(true);
+        return;
+    }
+    if (signal == SIGHUP) {
+        // The terminal or the session is gone: nobody can answer a question any more, and
+        // an upload cut short would leave a device without working firmware.
+        terminalInput_ = false;
+        stopAll(false);
+        return;
+    }
+    if (signal != SIGINT) {
+        return;
+    }
+    stopAll(false);
+    if (!anyUploading()) {
+        return;
+    }
+    bool abort = settings_.yes || !terminalInput_;
+    if (!abort) {
+        display.Hold();
+        human << "\n";
+        const Answer answer = Ask(human, watch, anyUploading);
+        abort = answer == Answer::Yes || answer == Answer::Interrupted;
+        display.Release();
+    }
+    if (abort) {
+        aborting_ = true;
+        stopAll(true);
+    }
+}
+
+int CPortGroup::Run(std::ostream& out, std::ostream& err) {
+    CPortList list;
+    std::string error;
+    switch (list.Resolve(settings_.device.ports, settings_.device.portGlobs, error)) {
+    case CPortList::Result::Duplicate:
+        err << prefix_ << ": " << error << " (see " << prefix_ << " --help)\n";
+        return kExitUsage;
+    case CPortList::Result::NoMatch:
+        err << prefix_ << ": " << error << "\n";
+        return kExitPortNotOpened;
+    case CPortList::Result::Ok:
+        break;
+    }
+    const std::vector<std::string>& ports = list.Ports();
+
+    // Checked before any device is touched: a station that cannot keep its receipts must
+    // not start.
+    CReceiptFile receipts;
+    if (!options_.reportPath.empty() && !receipts.Open(options_.reportPath, error)) {
+        err << prefix_ << ": " << error << "\n";
+        return kExitUsage;
+    }
+
+    std::ostream& human = options_.json ? err : out;
+    const int humanFd = FdOf(human);
+    const bool terminal = humanFd >= 0 && ::isatty(humanFd) != 0;
+    terminalInput_ = ::isatty(STDIN_FILENO) != 0;
+    settings_.host = HostName();
+
+    CMultiPortDisplay display(human, terminal, ports, TerminalWidth(humanFd));
+    CStationTally tally;
+    CJsonEvents json(out);
+    PortRunShared shared{display, tally, options_.json ? &json : nullptr,
+                         options_.reportPath.empty() ? nullptr : &receipts};
+
+    CInterruptWatch watch;
+    std::vector<std::unique_ptr<CPortRun>> runs;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        runs.push_back(std::make_unique<CPortRun>(
+            prefix_, i, ports[i], LogPathForPort(logPath_, ports[i], ports.size() > 1), settings_,
+            shared));
+    }
+    for (auto& run : runs) {
+        run->Start();
+    }
+    for (;;) {
+        if (std::all_of(runs.begin(), runs.end(), [](const auto& run) { return run->Done(); })) {
+            break;
+        }
+        pollfd fd{watch.Fd(), POLLIN, 0};
+        if (::poll(&fd, 1, 100) > 0) {
+            if (const int signal = watch.Take(); signal != 0) {
+                HandleSignal(signal, runs, display, watch, human);
+            }
+        }
+    }
+    int status = -1;
+    for (auto& run : runs) {
+        status = MoreSerious(status, run->WorstStatus());
+    }
+    runs.clear();
+    display.Finish();
+    if (options_.station) {
+        human << "Station ended: " << tally.Text() << "\n" << std::flush;
+    }
+    // Stopped before any device was served.
+    return status < 0 ? kExitAborted : status;
+}
+
+} // namespace quillon
