@@ -1,3 +1,4 @@
+#include "QuillonVersion.h"
 #include "package/CInvalidFileError.h"
 #include "wizard/CWizApp.h"
 #include "wizard/CWizAppCommandLineInfo.h"
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(quillon::kAppId));
     // What Qt did not take for itself is ours.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     quillon::CWizApp wizard(arguments);
