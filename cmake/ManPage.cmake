@@ -15,6 +15,7 @@ get_filename_component(name "${PROGRAM}" NAME)
 # The programs must answer without a display, also in a sanitizer build.
 set(ENV{QT_QPA_PLATFORM} offscreen)
 set(ENV{ASAN_OPTIONS} detect_leaks=0)
+set(ENV{TSAN_OPTIONS} ignore_noninstrumented_modules=1)
 set(ENV{LC_ALL} C)
 
 set(includes --include "${INCLUDE}")
