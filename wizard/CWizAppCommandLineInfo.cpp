@@ -1,5 +1,7 @@
 #include "wizard/CWizAppCommandLineInfo.h"
 
+#include "QuillonVersion.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -30,6 +32,41 @@ void CWizAppCommandLineInfo::ParseParam(const std::string& param, bool isSwitch,
     }
     logSwitchPending_ = false;
     ParseStandardParam(param, isSwitch, isLast);
+}
+
+void CWizAppCommandLineInfo::ParseStandardParam(const std::string& param, bool isSwitch,
+                                                bool /*isLast*/) {
+    // The switch has lost its first hyphen: "--help" arrives as "-help".
+    if (!isSwitch) {
+        return;
+    }
+    if (param == "-help" || param == "h" || param == "?") {
+        helpRequested_ = true;
+    } else if (param == "-version") {
+        versionRequested_ = true;
+    }
+}
+
+std::string CWizAppCommandLineInfo::UsageText() {
+    return "Usage: quillon [-log FILE] [--help] [--version]\n"
+           "\n"
+           "Uploads new firmware into a Veldra device through its bootloader over a serial\n"
+           "port. The wizard walks through the licence agreement, the choice of the port,\n"
+           "the detection of the device, the compatibility check and the upload itself.\n"
+           "\n"
+           "Options:\n"
+           "  -log FILE      append what the device prints while the new firmware starts\n"
+           "                 to FILE; also written /log FILE, in any letter case\n"
+           "  -h, --help     show this help and exit\n"
+           "      --version  show the version and exit\n"
+           "\n"
+           "Other arguments are ignored; the usual Qt options (for example -platform) are\n"
+           "taken by Qt. The port and the slow mode chosen last are kept in\n"
+           "~/.config/Veldra/Quillon.conf. For scripts and production lines use quillon-cli.\n";
+}
+
+std::string CWizAppCommandLineInfo::VersionText() {
+    return std::string("quillon (Quillon) ") + kVersionString + "\n";
 }
 
 bool CWizAppCommandLineInfo::IsSwitch(const std::string& argument) {

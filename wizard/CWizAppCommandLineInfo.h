@@ -10,7 +10,10 @@ namespace quillon {
 // earlier one, and a LOG followed by another switch is forgotten.
 //
 // A slash starts a switch only when the argument has no other slash, so an absolute path
-// such as /tmp/upload.txt stays a path.
+// such as /tmp/upload.txt stays a path. Of the other arguments only --help (-h) and
+// --version are noticed; everything else is accepted and ignored, as it always was.
+//
+// Threads: whoever owns the object.
 class CWizAppCommandLineInfo {
 public:
     virtual ~CWizAppCommandLineInfo() = default;
@@ -20,6 +23,12 @@ public:
 
     bool LogSwitchPending() const { return logSwitchPending_; }
     const std::string& LogFilePath() const { return logFilePath_; }
+    bool HelpRequested() const { return helpRequested_; }
+    bool VersionRequested() const { return versionRequested_; }
+
+    // What --help and --version print.
+    static std::string UsageText();
+    static std::string VersionText();
 
     // Calls ParseParam for each argument in order (the program name excluded).
     static void ParseCommandLine(const std::vector<std::string>& arguments,
@@ -27,13 +36,15 @@ public:
     static bool IsSwitch(const std::string& argument);
 
 protected:
-    // Arguments that are not the log switch or its path; nothing in the program uses them.
-    virtual void ParseStandardParam(const std::string& /*param*/, bool /*isSwitch*/,
-                                    bool /*isLast*/) {}
+    // Arguments that are not the log switch or its path: the requests for help and for
+    // the version are recorded, the rest is ignored.
+    virtual void ParseStandardParam(const std::string& param, bool isSwitch, bool isLast);
 
 private:
     bool logSwitchPending_ = false;
     std::string logFilePath_;
+    bool helpRequested_ = false;
+    bool versionRequested_ = false;
 };
 
 } // namespace quillon

@@ -1,3 +1,4 @@
+#include "QuillonVersion.h"
 #include "WizardTestSupport.h"
 #include "wizard/CWizApp.h"
 #include "wizard/CWizAppCommandLineInfo.h"
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -212,6 +214,22 @@ TEST(CommandLineTest, ALogSwitchFollowedByAnotherSwitchOrNothingIsForgotten) {
     EXPECT_EQ(Parse({"-logfile", "a.txt"}).LogFilePath(), "");
 }
 
+TEST(CommandLineTest, HelpAndVersionAreNoticedBesideTheLogSwitch) {
+    CWizAppCommandLineInfo info = Parse({"-log", "a.txt", "--help"});
+    EXPECT_TRUE(info.HelpRequested());
+    EXPECT_EQ(info.LogFilePath(), "a.txt");
+    info = Parse({"-LOG", "--version"}); // a switch, not the log's path
+    EXPECT_TRUE(info.VersionRequested());
+    EXPECT_EQ(info.LogFilePath(), "");
+    EXPECT_TRUE(Parse({"-h"}).HelpRequested());
+    EXPECT_TRUE(Parse({"/?"}).HelpRequested());
+    for (const char* other : {"help", "--helpme", "-version", "--VERSION", "/log", "--log"}) {
+        info = Parse({other});
+        EXPECT_FALSE(info.HelpRequested() || info.VersionRequested()) << other;
+    }
+    EXPECT_EQ(Parse({"--unknown", "-log", "b.txt", "extra"}).LogFilePath(), "b.txt");
+}
+
 TEST(CommandLineTest, SwitchesStartWithAHyphenOrAStandaloneSlash) {
     EXPECT_TRUE(CWizAppCommandLineInfo::IsSwitch("-log"));
     EXPECT_TRUE(CWizAppCommandLineInfo::IsSwitch("/log"));
@@ -233,7 +251,56 @@ TEST_F(SettingsTest, TheLogPathReachesTheDialogAsAFullPath) {
     EXPECT_EQ(logPathFor({"-log", "-x", "upload.txt"}), "");
     EXPECT_EQ(logPathFor({"-log"}), "");
     EXPECT_EQ(logPathFor({}), "");
+    // Words the program does not know are ignored.
+    EXPECT_EQ(logPathFor({"--unknown", "/LOG", "upload.txt", "extra"}), cwd + "/upload.txt");
 }
+
+// The program as a user runs it from a shell with no display: help and version print on
+// standard output and end the program at once with status 0, whatever else is given.
+struct ProgramCase {
+    std::vector<std::string> arguments;
+    std::string expected;
+};
+
+class ProgramTest : public testing::TestWithParam<ProgramCase> {};
+
+TEST_P(ProgramTest, AnswersWithoutADisplayAndEnds) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(folder.path());
+    QStringList arguments;
+    for (const std::string& argument : GetParam().arguments) {
+        arguments << QString::fromStdString(argument);
+    }
+    program.start(QStringLiteral(QUILLON_WIZARD_PROGRAM), arguments);
+    ASSERT_TRUE(program.waitForFinished(60000)) << "still running: it opened a window?";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    const std::string out = program.readAllStandardOutput().toStdString();
+    EXPECT_EQ(out.rfind(GetParam().expected, 0), 0u) << out;
+    EXPECT_EQ(program.readAllStandardError().toStdString(), "");
+    // Nothing else happened: no settings written, no log file made.
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList());
+}
+
+const std::string kUsage = "Usage: quillon [-log FILE] [--help] [--version]\n";
+const std::string kVersion = std::string("quillon (Quillon) ") + kVersionString + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    HelpAndVersion, ProgramTest,
+    testing::Values(ProgramCase{{"--help"}, kUsage}, ProgramCase{{"-h"}, kUsage},
+                    ProgramCase{{"--version"}, kVersion},
+                    ProgramCase{{"-LOG", "upload.txt", "--help"}, kUsage},
+                    ProgramCase{{"--unknown", "--version", "/log", "upload.txt"}, kVersion},
+                    ProgramCase{{"--help", "--version"}, kUsage}));
 
 } // namespace
 } // namespace quillon::test

@@ -1,5 +1,7 @@
 #include "tools/devsim/DevSimCommandLine.h"
 
+#include "QuillonVersion.h"
+
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +106,8 @@ bool ParseDevSimCommandLine(const std::vector<std::string>& args, DevSimOptions&
         bool ok = true;
         if (name == "--help" || name == "-h") {
             ok = flag(options.help, true);
+        } else if (name == "--version") {
+            ok = flag(options.version, true);
         } else if (name == "--bootloader-product") {
             s.bootloaderProduct = value();
         } else if (name == "--bootloader-version") {
@@ -392,9 +396,14 @@ std::string DevSimHelpText() {
         "  --verbose, -v               trace every record and answer on standard error\n"
         "  --list-records              list the records of the packages and exit\n"
         "  --help, -h                  show this text and exit\n"
+        "  --version                   show the version and exit\n"
         "\n"
         "Options take their value as the next argument or after \"=\".\n";
     return text;
+}
+
+std::string DevSimVersionText() {
+    return std::string("quillon-devsim (Quillon) ") + kVersionString + "\n";
 }
 
 std::string DevSimSummary(const DevSimState& state) {

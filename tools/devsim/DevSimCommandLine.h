@@ -18,6 +18,7 @@ struct DevSimOptions {
     bool verbose = false;
     bool listRecords = false;
     bool help = false;
+    bool version = false;
 };
 
 // Reads the arguments after the program name. On a mistake returns false with a one-line
@@ -27,6 +28,9 @@ bool ParseDevSimCommandLine(const std::vector<std::string>& args, DevSimOptions&
 
 // The --help text: every setting with its default.
 std::string DevSimHelpText();
+
+// The --version text.
+std::string DevSimVersionText();
 
 // The one-line summary printed at exit.
 std::string DevSimSummary(const DevSimState& state);

@@ -141,5 +141,9 @@ int main(int argc, char** argv) {
         std::cout << quillon::DevSimHelpText();
         return 0;
     }
+    if (options.version) {
+        std::cout << quillon::DevSimVersionText();
+        return 0;
+    }
     return Run(options);
 }
