@@ -490,7 +490,9 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
 void CUploadCore::ResetDeviceData() {
     // An identification given up on by a bounded stop still writes these.
     JoinIdentificationThread();
-    counters_ = {};
+    counters_.recordsSent = 0;
+    counters_.bytesSent = 0;
+    counters_.retries = 0;
     boardTypeId.clear();
     deviceFirmware.SetText(boardTypeId);
     deviceBootloader = deviceFirmware;
