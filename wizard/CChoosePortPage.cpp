@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 
@@ -47,11 +48,16 @@ void CChoosePortPage::SetPortFinder(PortFinder finder) {
 }
 
 void CChoosePortPage::SetDiscoveryRoots(DiscoveryRoots roots) {
-    devFolder_ = roots.dev;
+    std::filesystem::path dev = roots.dev;
     // The list needs no holders, and leaving them out keeps a refresh to a few small reads.
-    discover_ = [roots = std::move(roots)] {
-        return DiscoverSerialPorts(roots, HolderScan::kWithout);
-    };
+    SetPortDiscovery(
+        [roots = std::move(roots)] { return DiscoverSerialPorts(roots, HolderScan::kWithout); },
+        std::move(dev));
+}
+
+void CChoosePortPage::SetPortDiscovery(Discovery discovery, std::filesystem::path devFolder) {
+    discover_ = std::move(discovery);
+    devFolder_ = std::move(devFolder);
 }
 
 QString CChoosePortPage::DescriptionOf(const SerialPortInfo& port) {
@@ -94,15 +100,24 @@ void CChoosePortPage::RefreshPortList() {
             const int index = AddComboString(kIdPortCombo, name);
             combo->setItemData(index, description, CPortListModel::kDescriptionRole);
         }
+        // The drop-down opens on the entry of the port in the field, if listed.
+        const int current = combo->findData(text, Qt::EditRole, Qt::MatchFixedString);
+        if (current >= 0) {
+            combo->setCurrentIndex(current);
+        }
         combo->setEditText(text);
     }
     if (edit != nullptr) {
         edit->setCursorPosition(cursor);
     }
-    // The field is narrow; the drop-down is as wide as its longest entry.
+    // The field is narrow: the drop-down is as wide as its longest entry but stays on the
+    // page; what is still too long is shortened in the middle, keeping the serial number.
     QAbstractItemView* view = combo->view();
-    view->setMinimumWidth(view->sizeHintForColumn(0) +
-                          view->verticalScrollBar()->sizeHint().width());
+    view->setTextElideMode(Qt::ElideMiddle);
+    const int wanted = view->sizeHintForColumn(0) + view->verticalScrollBar()->sizeHint().width();
+    const int margin = MapDialogRect(QRect(0, 0, 7, 0)).width();
+    const int room = std::max(combo->width(), width() - combo->x() - margin);
+    view->setMinimumWidth(std::min(wanted, room));
 }
 
 CMasterDlg& CChoosePortPage::Master() const {
@@ -141,10 +156,10 @@ bool CChoosePortPage::OnInitDialog() {
     }
     shown_.clear();
     refreshCount_ = 0;
-    RefreshPortList();
     watch_ = std::make_unique<CDeviceFolderWatch>([this] { RefreshPortList(); });
     // The saved name stands in the field whether or not it is listed.
     SetDlgItemText(kIdPortCombo, QString::fromStdString(Master().selectedPort));
+    RefreshPortList();
     return true;
 }
 

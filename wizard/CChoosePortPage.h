@@ -46,6 +46,9 @@ public:
     using PortFinder = std::function<std::vector<std::string>()>;
     void SetPortFinder(PortFinder finder);
     void SetDiscoveryRoots(DiscoveryRoots roots);
+    // Any source of described ports; devFolder is the folder watched for plugging.
+    using Discovery = std::function<std::vector<SerialPortInfo>()>;
+    void SetPortDiscovery(Discovery discovery, std::filesystem::path devFolder);
     // How plugging is noticed while the page is shown (inotify unless told otherwise).
     void SetWatchMode(CDeviceFolderWatch::Mode mode) { watchMode_ = mode; }
     const CDeviceFolderWatch* Watch() const { return watch_.get(); }
@@ -79,8 +82,6 @@ private:
     QString PortText() const;
     void TakePortName();
     void OnKickIdle();
-
-    using Discovery = std::function<std::vector<SerialPortInfo>()>;
 
     bool slowMode_ = false;
     Discovery discover_;

@@ -8,7 +8,8 @@ QString CPortListModel::Label(const QString& name, const QString& description) {
 
 QVariant CPortListModel::data(const QModelIndex& index, int role) const {
     // A standard item keeps one text for both roles; the edit role stays the bare name.
-    if (role == Qt::DisplayRole) {
+    // The full text as a tip too, for entries the drop-down has to shorten.
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         return Label(QStandardItemModel::data(index, Qt::DisplayRole).toString(),
                      QStandardItemModel::data(index, kDescriptionRole).toString());
     }
