@@ -63,6 +63,12 @@ std::string LinkTargetName(const fs::path& link) {
     return error ? std::string() : SafeText(target.filename().string(), kMaxShownBytes);
 }
 
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
 // The UART type the serial driver reports for a built-in port; 0 means no UART is there.
 long UartType(const fs::path& port) {
     const std::optional<std::string> text = ReadSmallFile(port / "type");
@@ -77,13 +83,19 @@ long UartType(const fs::path& port) {
 // The kind of port behind /sys/class/tty/<name>; empty for ports that are not serial ports
 // (virtual terminals, consoles, pseudo-terminals) or built-in ports without a UART.
 std::string PortKind(const fs::path& port, const std::string& name) {
+    // Machines with thousands of ttys have them as virtual consoles (tty63) and built-in
+    // placeholders: each is settled with at most one small read, no walk into the device
+    // tree. A built-in port is real when the serial driver knows its UART.
+    if (StartsWith(name, "ttyS")) {
+        return UartType(port) > 0 ? "uart" : "";
+    }
+    if (name.size() > 3 && StartsWith(name, "tty") && AllDigits(name.substr(3))) {
+        return {}; // a virtual console
+    }
     const fs::path device = port / "device";
     std::error_code error;
     if (!fs::exists(device, error)) {
         return {};
-    }
-    if (StartsWith(name, "ttyS")) {
-        return UartType(port) > 0 ? "uart" : "";
     }
     const std::string bus = LinkTargetName(device / "subsystem");
     if (bus == "usb-serial") {
@@ -163,12 +175,6 @@ void CollectByIdLinks(const DiscoveryRoots& roots, std::vector<SerialPortInfo>& 
     for (SerialPortInfo& port : ports) {
         std::sort(port.byIdLinks.begin(), port.byIdLinks.end());
     }
-}
-
-bool AllDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0;
-    });
 }
 
 // One walk over every process's open files. The kernel shows an open device as the link

@@ -5,8 +5,16 @@
 #include "platform/SerialPortDiscovery.h"
 #include "platform/SerialTypes.h"
 #include "wizard/CMasterDlg.h"
+#include "wizard/CPortListModel.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
 
 namespace quillon {
 
@@ -18,12 +26,98 @@ QString FromLatin1(const std::string& text) {
 
 } // namespace
 
-CChoosePortPage::CChoosePortPage()
-    : CNewWizPage(kTemplateId), portFinder_([] { return FindSerialPorts(); }) {
+CChoosePortPage::CChoosePortPage() : CNewWizPage(kTemplateId) {
+    SetDiscoveryRoots({});
     SetMessageHandler(kWmKickIdle, [this](std::intptr_t, std::intptr_t) {
         OnKickIdle();
         return std::intptr_t{0};
     });
+}
+
+void CChoosePortPage::SetPortFinder(PortFinder finder) {
+    discover_ = [finder = std::move(finder)] {
+        std::vector<SerialPortInfo> ports;
+        for (const std::string& name : finder ? finder() : std::vector<std::string>{}) {
+            SerialPortInfo port;
+            port.devicePath = name;
+            port.mayOpen = true;
+            ports.push_back(std::move(port));
+        }
+        return ports;
+    };
+}
+
+void CChoosePortPage::SetDiscoveryRoots(DiscoveryRoots roots) {
+    std::filesystem::path dev = roots.dev;
+    // The list needs no holders, and leaving them out keeps a refresh to a few small reads.
+    SetPortDiscovery(
+        [roots = std::move(roots)] { return DiscoverSerialPorts(roots, HolderScan::kWithout); },
+        std::move(dev));
+}
+
+void CChoosePortPage::SetPortDiscovery(Discovery discovery, std::filesystem::path devFolder) {
+    discover_ = std::move(discovery);
+    devFolder_ = std::move(devFolder);
+}
+
+QString CChoosePortPage::DescriptionOf(const SerialPortInfo& port) {
+    if (port.kind.empty()) {
+        return {}; // a bare name, nothing known about it
+    }
+    QString text = QString::fromStdString(PortDescription(port));
+    if (!port.mayOpen) {
+        const bool permission = port.accessError == EACCES || port.accessError == EPERM;
+        text +=
+            permission ? QStringLiteral(" (no permission)") : QStringLiteral(" (not available)");
+    }
+    return text;
+}
+
+void CChoosePortPage::RefreshPortList() {
+    auto* combo = GetDlgItemAs<QComboBox>(kIdPortCombo);
+    if (combo == nullptr || !discover_) {
+        return;
+    }
+    ++scanCount_;
+    std::vector<std::pair<QString, QString>> entries;
+    for (const SerialPortInfo& port : discover_()) {
+        entries.emplace_back(QString::fromStdString(port.devicePath), DescriptionOf(port));
+    }
+    if (entries == shown_ && refreshCount_ > 0) {
+        return; // nothing changed: leave the list (and an open drop-down) alone
+    }
+    shown_ = entries;
+    ++refreshCount_;
+
+    // What the user typed stays as it is, cursor included.
+    QLineEdit* edit = combo->lineEdit();
+    const QString text = combo->currentText();
+    const int cursor = edit != nullptr ? edit->cursorPosition() : 0;
+    {
+        const QSignalBlocker blocker(combo);
+        combo->clear();
+        for (const auto& [name, description] : entries) {
+            const int index = AddComboString(kIdPortCombo, name);
+            combo->setItemData(index, description, CPortListModel::kDescriptionRole);
+        }
+        // The drop-down opens on the entry of the port in the field, if listed.
+        const int current = combo->findData(text, Qt::EditRole, Qt::MatchFixedString);
+        if (current >= 0) {
+            combo->setCurrentIndex(current);
+        }
+        combo->setEditText(text);
+    }
+    if (edit != nullptr) {
+        edit->setCursorPosition(cursor);
+    }
+    // The field is narrow: the drop-down is as wide as its longest entry but stays on the
+    // page; what is still too long is shortened in the middle, keeping the serial number.
+    QAbstractItemView* view = combo->view();
+    view->setTextElideMode(Qt::ElideMiddle);
+    const int wanted = view->sizeHintForColumn(0) + view->verticalScrollBar()->sizeHint().width();
+    const int margin = MapDialogRect(QRect(0, 0, 7, 0)).width();
+    const int room = std::max(combo->width(), width() - combo->x() - margin);
+    view->setMinimumWidth(std::min(wanted, room));
 }
 
 CMasterDlg& CChoosePortPage::Master() const {
@@ -57,14 +151,21 @@ QString CChoosePortPage::PackageVersionText() const {
 
 bool CChoosePortPage::OnInitDialog() {
     CNewWizPage::OnInitDialog();
-    if (portFinder_) {
-        for (const std::string& port : portFinder_()) {
-            AddComboString(kIdPortCombo, QString::fromStdString(port));
-        }
+    if (auto* combo = GetDlgItemAs<QComboBox>(kIdPortCombo)) {
+        combo->setModel(new CPortListModel(combo));
     }
+    shown_.clear();
+    refreshCount_ = 0;
+    watch_ = std::make_unique<CDeviceFolderWatch>([this] { RefreshPortList(); });
     // The saved name stands in the field whether or not it is listed.
     SetDlgItemText(kIdPortCombo, QString::fromStdString(Master().selectedPort));
+    RefreshPortList();
     return true;
+}
+
+void CChoosePortPage::OnDestroy() {
+    watch_.reset();
+    CNewWizPage::OnDestroy();
 }
 
 void CChoosePortPage::DoDataExchange(bool save) {
@@ -83,6 +184,11 @@ void CChoosePortPage::OnPageEnter() {
         master.Link().Close();
     }
     master.EnableNext(!PortText().isEmpty());
+    // Adapters may have come or gone while another page was shown.
+    RefreshPortList();
+    if (watch_) {
+        watch_->Start(devFolder_, watchMode_);
+    }
     try {
         VersionDescriptor description;
         master.ReadImageDescription(description);
@@ -95,6 +201,9 @@ void CChoosePortPage::OnPageEnter() {
 }
 
 bool CChoosePortPage::OnPageLeave() {
+    if (watch_) {
+        watch_->Stop();
+    }
     TakePortName();
     UpdateData(true);
     Master().SetSlowMode(slowMode_);

@@ -1,12 +1,16 @@
 #include "WizardTestSupport.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/SerialPortDiscovery.h"
+#include "tests/support/FakeSerialTree.h"
+#include "wizard/CPortListModel.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -25,6 +29,166 @@ QStringList Items(const CDialog& page) {
     }
     return items;
 }
+
+// What the list shows for each entry (the edit role, Items above, is the bare name).
+QStringList Labels(const CDialog& page) {
+    QStringList labels;
+    auto* combo = page.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    for (int i = 0; combo != nullptr && i < combo->count(); ++i) {
+        labels << combo->itemData(i, Qt::DisplayRole).toString();
+    }
+    return labels;
+}
+
+QString Dev(const testing::FakeSerialTree& tree, const char* name) {
+    return QString::fromStdString((tree.Dev() / name).string());
+}
+
+testing::FakeUsbIdentity Adapter(const char* location, const char* serial) {
+    testing::FakeUsbIdentity usb;
+    usb.location = location;
+    usb.serial = serial;
+    return usb;
+}
+
+TEST(PortPageListTest, EachPortSaysWhatItIsAndTheFieldKeepsThePlainName) {
+    testing::FakeSerialTree tree;
+    tree.AddUsbSerial("ttyUSB0", testing::FakeUsbIdentity{});
+    tree.AddAcm("ttyACM0", {"2341", "0043", "Arduino", "Uno \x1b\xff", "", "", "cdc_acm", "3-2"});
+    tree.AddUart("ttyS0", 4);
+    tree.AddUart("ttyS1", 0);
+    tree.AddUsbSerial("ttyUSB1", Adapter("1-1.4", "GONE"), false); // no device node
+    TestWizard wizard;
+    wizard.port.SetDiscoveryRoots(tree.Roots());
+    wizard.master.selectedPort = "COM1";
+    wizard.Open();
+    wizard.GoToPortPage();
+
+    EXPECT_EQ(Items(wizard.port), (QStringList{Dev(tree, "ttyACM0"), Dev(tree, "ttyS0"),
+                                               Dev(tree, "ttyUSB0"), Dev(tree, "ttyUSB1")}));
+    EXPECT_EQ(Labels(wizard.port),
+              (QStringList{Dev(tree, "ttyACM0") + " \u2014 Uno \\x1B\\xFF (Arduino)",
+                           Dev(tree, "ttyS0") + " \u2014 built-in serial port",
+                           Dev(tree, "ttyUSB0") + " \u2014 FT232R USB UART (FTDI), serial A1B2C3D4",
+                           Dev(tree, "ttyUSB1") +
+                               " \u2014 FT232R USB UART (FTDI), serial GONE (not available)"}));
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), "COM1");
+
+    // Picking an entry with the keyboard puts the bare name into the field, and that is
+    // what the page hands on and the settings keep.
+    auto* combo = wizard.port.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    ASSERT_NE(combo, nullptr);
+    combo->lineEdit()->setFocus();
+    combo->setCurrentIndex(0);
+    QTest::keyClick(combo, Qt::Key_Down);
+    QTest::keyClick(combo, Qt::Key_Down);
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), Dev(tree, "ttyUSB0"));
+    Click(wizard.master, kIdWizBack);
+    EXPECT_EQ(wizard.master.selectedPort, Dev(tree, "ttyUSB0").toStdString());
+}
+
+TEST(PortPageListTest, APortThisUserMayNotOpenIsMarked) {
+    SerialPortInfo port;
+    port.kind = "usb-serial";
+    port.product = "FT232R USB UART";
+    port.mayOpen = false;
+    port.accessError = EACCES;
+    EXPECT_EQ(CChoosePortPage::DescriptionOf(port), "FT232R USB UART (no permission)");
+    port.accessError = EPERM;
+    EXPECT_EQ(CChoosePortPage::DescriptionOf(port), "FT232R USB UART (no permission)");
+    port.accessError = ENOENT;
+    EXPECT_EQ(CChoosePortPage::DescriptionOf(port), "FT232R USB UART (not available)");
+    port.mayOpen = true;
+    port.accessError = 0;
+    EXPECT_EQ(CChoosePortPage::DescriptionOf(port), "FT232R USB UART");
+    port.kind.clear(); // a bare name from elsewhere
+    EXPECT_EQ(CChoosePortPage::DescriptionOf(port), "");
+}
+
+// Plugging and pulling adapters while the page is shown, with either way of noticing it.
+struct WatchCase {
+    const char* label;
+    CDeviceFolderWatch::Mode mode;
+};
+
+void PrintTo(const WatchCase& watch, std::ostream* out) {
+    *out << watch.label;
+}
+
+class PortPageRefreshTest : public ::testing::TestWithParam<WatchCase> {};
+
+TEST_P(PortPageRefreshTest, TheListFollowsPlugAndUnplugAndKeepsWhatTheUserTyped) {
+    testing::FakeSerialTree tree;
+    tree.AddUsbSerial("ttyUSB0", testing::FakeUsbIdentity{});
+    TestWizard wizard;
+    wizard.port.SetDiscoveryRoots(tree.Roots());
+    wizard.port.SetWatchMode(GetParam().mode);
+    wizard.Open();
+    wizard.GoToPortPage();
+    ASSERT_NE(wizard.port.Watch(), nullptr);
+    EXPECT_TRUE(wizard.port.Watch()->IsWatching());
+    EXPECT_EQ(wizard.port.Watch()->ActiveMode(), GetParam().mode);
+    EXPECT_EQ(Items(wizard.port), QStringList{Dev(tree, "ttyUSB0")});
+    wizard.TypePort("/dev/ttyU");
+    auto* combo = wizard.port.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    combo->lineEdit()->setCursorPosition(5);
+
+    // Plugged in: the new adapter appears with its by-id name made a moment later.
+    tree.AddUsbSerial("ttyUSB1", Adapter("1-1.3", "B7"));
+    tree.AddByIdLink("usb-FTDI_FT232R_USB_UART_B7-if00-port0", "../../ttyUSB1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Items(wizard.port).size() == 2; }, 10000))
+        << Items(wizard.port).join(", ").toStdString();
+    EXPECT_EQ(Labels(wizard.port).back(),
+              Dev(tree, "ttyUSB1") + " \u2014 FT232R USB UART (FTDI), serial B7");
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), "/dev/ttyU");
+    EXPECT_EQ(combo->lineEdit()->cursorPosition(), 5);
+    EXPECT_TRUE(IsEnabled(wizard.master, kIdWizNext));
+
+    // Pulled out while the drop-down is open.
+    combo->showPopup();
+    tree.Remove("ttyUSB0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Items(wizard.port).size() == 1; }, 10000));
+    EXPECT_EQ(Items(wizard.port), QStringList{Dev(tree, "ttyUSB1")});
+    combo->hidePopup();
+    tree.Remove("ttyUSB1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Items(wizard.port).isEmpty(); }, 10000));
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), "/dev/ttyU");
+
+    // Away from the page nothing is watched; coming back finds what changed meanwhile.
+    Click(wizard.master, kIdWizBack);
+    EXPECT_FALSE(wizard.port.Watch()->IsWatching());
+    tree.AddAcm("ttyACM3", testing::FakeUsbIdentity{});
+    Click(wizard.master, kIdWizNext);
+    EXPECT_EQ(Items(wizard.port), QStringList{Dev(tree, "ttyACM3")});
+    EXPECT_TRUE(wizard.port.Watch()->IsWatching());
+}
+
+TEST_P(PortPageRefreshTest, ChangesElsewhereInTheDeviceFolderLeaveTheListAlone) {
+    testing::FakeSerialTree tree;
+    tree.AddUsbSerial("ttyUSB0", testing::FakeUsbIdentity{});
+    TestWizard wizard;
+    wizard.port.SetDiscoveryRoots(tree.Roots());
+    wizard.port.SetWatchMode(GetParam().mode);
+    wizard.Open();
+    wizard.GoToPortPage();
+    const int rebuilds = wizard.port.RefreshCount();
+    const int scans = wizard.port.ScanCount();
+    // Something that is no serial port comes: looked at, but the list is not rebuilt (an
+    // open drop-down would jump).
+    testing::FakeSerialTree::WriteFile(tree.Dev() / "loop0", "");
+    tree.AddVirtual("tty5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.port.ScanCount() > scans; }, 10000));
+    EXPECT_EQ(wizard.port.RefreshCount(), rebuilds);
+    EXPECT_EQ(Items(wizard.port), QStringList{Dev(tree, "ttyUSB0")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Watch, PortPageRefreshTest,
+                         ::testing::Values(WatchCase{"Inotify", CDeviceFolderWatch::Mode::kInotify},
+                                           WatchCase{"RescanTimer",
+                                                     CDeviceFolderWatch::Mode::kRescanTimer}),
+                         [](const ::testing::TestParamInfo<WatchCase>& param) {
+                             return std::string(param.param.label);
+                         });
 
 TEST(PortDiscoveryTest, OffersUsbAcmAndBuiltInPortsWithAKnownUart) {
     QTemporaryDir root;

@@ -5,7 +5,9 @@
 
 #include "package/RecordHeader.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/SerialPortDiscovery.h"
 #include "resources/EmbeddedResources.h"
+#include "tests/support/FakeSerialTree.h"
 #include "tools/devsim/CDeviceSimulator.h"
 #include "tools/devsim/DevSimScenario.h"
 #include "upload/DeviceIdentification.h"
@@ -20,7 +22,9 @@
 #include "wizard/SidePicture.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -335,6 +339,60 @@ void DamagedUtility(const std::vector<std::uint8_t>& utility, const QString& nam
     }
 }
 
+// The port page on a machine with several adapters (a faked sysfs tree read by the real
+// discovery; the names are shown as under /dev), then with one more plugged in while the
+// list is open.
+void DescribedPorts() {
+    testing::FakeSerialTree tree;
+    tree.AddUart("ttyS0", 4);
+    tree.AddUart("ttyS1", 0);
+    tree.AddUsbSerial("ttyUSB0", testing::FakeUsbIdentity{});
+    tree.AddByIdLink("usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0", "../../ttyUSB0");
+    tree.AddAcm("ttyACM0", {"2341", "0043", "Arduino (www.arduino.cc)", "Arduino Uno",
+                            "75833353035351E0C1E1", "", "cdc_acm", "3-2"});
+    tree.AddUsbSerial("ttyUSB1",
+                      {"10c4", "ea60", "Silicon Labs", "CP2102 USB to UART Bridge Controller",
+                       "0001", "", "cp210x", "1-1.4"},
+                      false); // its node is missing: marked as not available
+    const DiscoveryRoots roots = tree.Roots();
+
+    Wizard wizard;
+    wizard.portPage.SetPortDiscovery(
+        [roots] {
+            std::vector<SerialPortInfo> ports = DiscoverSerialPorts(roots, HolderScan::kWithout);
+            for (SerialPortInfo& port : ports) {
+                port.devicePath = "/dev/" + port.name;
+            }
+            return ports;
+        },
+        roots.dev);
+    wizard.master.selectedPort = "/dev/ttyUSB0";
+    wizard.master.Create();
+    wizard.master.show();
+    Click(wizard.licence, kIdAccept);
+    Click(wizard.master, kIdWizNext);
+    auto* combo = wizard.portPage.GetDlgItemAs<QComboBox>(kIdPortCombo);
+    if (combo == nullptr) {
+        ++g_failures;
+        return;
+    }
+    combo->showPopup();
+    QWidget* popup = combo->view()->window();
+    Save(wizard.master, QStringLiteral("23-port-described"), {popup});
+
+    const int before = wizard.portPage.RefreshCount();
+    tree.AddUsbSerial("ttyUSB2", {"0403", "6015", "FTDI", "FT230X Basic UART", "DK0F9XQ2", "",
+                                  "ftdi_sio", "1-1.3"});
+    tree.AddByIdLink("usb-FTDI_FT230X_Basic_UART_DK0F9XQ2-if00-port0", "../../ttyUSB2");
+    if (WaitFor([&] { return wizard.portPage.RefreshCount() > before && combo->count() == 5; },
+                "the plugged-in adapter")) {
+        combo->hidePopup();
+        combo->showPopup();
+        Save(wizard.master, QStringLiteral("24-port-after-hotplug"), {combo->view()->window()});
+    }
+    combo->hidePopup();
+}
+
 void WriteU16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value) {
     bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
     bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
@@ -383,6 +441,8 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> broken(shipped.begin(), shipped.end());
     WriteU16(broken, 0, 12);
     DamagedUtility(broken, QStringLiteral("22-detection-invalid-file"), port.SlavePath(), true);
+
+    DescribedPorts();
 
     g_devices.clear();
     return g_failures == 0 ? 0 : 1;
