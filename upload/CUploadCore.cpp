@@ -63,11 +63,13 @@ CUploadCore::CUploadCore() = default;
 CUploadCore::~CUploadCore() {
     // Whatever still runs must end before the link and the packages it uses go away:
     // cut its waits short and join it.
+    // The identification's stop is raised before its waits are cut, so that the worker
+    // cannot wake, miss it and report a device nobody waits for any more.
     shutdown_ = true;
+    identificationStop_ = true;
     StopActivation();
     abortEvent_.Set();
     link_.InterruptWaits();
-    identificationStop_ = true;
     if (activationThread_.joinable()) {
         activationThread_.join();
     }
