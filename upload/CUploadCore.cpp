@@ -52,7 +52,12 @@ private:
 
 } // namespace
 
-CUploadCore::CUploadCore() = default;
+CUploadCore::CUploadCore() : CUploadCore(std::make_unique<CFWUplSerialEx>()) {
+}
+
+CUploadCore::CUploadCore(std::unique_ptr<CFWUplSerialEx> link)
+    : ownedLink_(std::move(link)), link_(*ownedLink_) {
+}
 
 CUploadCore::~CUploadCore() {
     // Whatever still runs must end before the link and the packages it uses go away:
@@ -151,15 +156,9 @@ std::string CUploadCore::GetMinimumBootloaderVersion() {
 }
 
 void CUploadCore::Pause(std::uint32_t milliseconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!ShuttingDown()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            deadline - now, std::chrono::milliseconds(10)));
+    // The link lets the time pass; a shutdown interrupts its waits, which cuts this short.
+    if (!ShuttingDown()) {
+        link_.Pause(milliseconds);
     }
 }
 
@@ -274,7 +273,7 @@ Status CUploadCore::ActivationLoop(int attempts, IMessageSink* notify, bool keep
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         } else {
-            link_.BusyWait(kReplyPauseMs / 1000.0, -1);
+            link_.Pause(kReplyPauseMs, true);
         }
 
         const std::size_t waiting = link_.AvailableBytes();
