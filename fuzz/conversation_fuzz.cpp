@@ -20,6 +20,7 @@
 #include "tests/support/CMemoryLink.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/CUploadCore.h"
+#include "upload/ReplyParsing.h"
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
@@ -47,10 +48,10 @@ constexpr std::size_t kSendsPerExchange = 8;
 constexpr std::size_t kExchangesPerModuleRecord = 3;
 
 // What one send may cost in reading: the reply word, the completion word and a text reply
-// within the engine's reply bound. The start-up watch reads at most its own bound.
-constexpr std::size_t kReplyTextBound = 16 * 1024;
-constexpr std::size_t kBytesPerSend = 2 + 2 + kReplyTextBound;
-constexpr std::size_t kStartupOutputBound = 1 << 20;
+// within the engine's bound (the byte that passes the bound is read to find that out).
+// The start-up watch reads at most its own bound.
+constexpr std::size_t kBytesPerSend = 2 + 2 + quillon::kMaxReplyBytes + 1;
+constexpr std::size_t kStartupOutputBound = quillon::CStartupWatcher::kMaxOutput;
 
 class RecordingSink : public quillon::IMessageSink {
 public:

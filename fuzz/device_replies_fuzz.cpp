@@ -45,8 +45,11 @@ void CheckReplies(const std::uint8_t* data, std::size_t size) {
     const std::size_t start = at;
     const quillon::Status linesStatus = quillon::ReadReplyLines(next, &lines);
     QUILLON_FUZZ_CHECK(lines.front() == "earlier");
+    // A reply past its bounds leaves the list as it was; any other keeps at most the bound.
+    QUILLON_FUZZ_CHECK(linesStatus != quillon::kErrorMoreData || lines.size() == 1);
+    QUILLON_FUZZ_CHECK(lines.size() - 1 <= quillon::kMaxReplyLines);
     QUILLON_FUZZ_CHECK(linesStatus == quillon::kOk || linesStatus == quillon::kWaitTimeout ||
-                       linesStatus == quillon::kEFail);
+                       linesStatus == quillon::kErrorMoreData);
     std::size_t text = 0;
     for (std::size_t k = 1; k < lines.size(); ++k) {
         QUILLON_FUZZ_CHECK(!lines[k].empty() && lines[k].size() <= quillon::kMaxReplyLine);

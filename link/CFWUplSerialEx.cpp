@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 
 namespace quillon {
 
@@ -123,10 +124,28 @@ void CFWUplSerialEx::ClearReceiveBuffer() {
 Status CFWUplSerialEx::WriteAndDrain(const void* data, std::size_t size) {
     const std::int32_t baud = GetBaudRate();
     const std::int64_t start = PreciseClock::Counter();
-    Write(data, size);
-    if (baud > 0) {
-        BusyWait(static_cast<double>(size) * 10.0 / baud, start);
+    const double lineSeconds = baud > 0 ? static_cast<double>(size) * 10.0 / baud : 0.0;
+    if (WaitsInterrupted()) {
+        return kEAbort;
     }
+    const auto limitMs =
+        static_cast<std::uint32_t>(std::ceil(lineSeconds * 1000.0)) + kWriteMarginMs;
+    if (const Status status = Write(data, size, nullptr, nullptr, limitMs); status != kOk) {
+        return status == kErrorOperationAborted ? kEAbort : status;
+    }
+    // Sleep through most of the drain where an interrupt can cut it short; the exact end
+    // is spun on the counter as before.
+    const auto end = PreciseClock::Clock::time_point(PreciseClock::Clock::duration(start)) +
+                     std::chrono::duration_cast<PreciseClock::Clock::duration>(
+                         std::chrono::duration<double>(lineSeconds));
+    const auto sleepUntil = end - std::chrono::milliseconds(2);
+    if (PreciseClock::Clock::now() < sleepUntil) {
+        std::unique_lock lock(receiveLock_);
+        if (dataReadyChanged_.wait_until(lock, sleepUntil, [this] { return interrupted_; })) {
+            return kEAbort;
+        }
+    }
+    BusyWait(lineSeconds, start);
     return kOk;
 }
 
@@ -182,12 +201,16 @@ bool CFWUplSerialEx::IsLogOpen() {
 }
 
 void CFWUplSerialEx::InterruptWaits() {
-    std::lock_guard lock(receiveLock_);
-    interrupted_ = true;
-    dataReadyChanged_.notify_all();
+    {
+        std::lock_guard lock(receiveLock_);
+        interrupted_ = true;
+        dataReadyChanged_.notify_all();
+    }
+    Device().InterruptWrites();
 }
 
 void CFWUplSerialEx::ResumeWaits() {
+    Device().ResumeWrites();
     std::lock_guard lock(receiveLock_);
     interrupted_ = false;
 }

@@ -31,6 +31,14 @@ public:
     static constexpr std::size_t kCompactAfter = 100;
     // At most this many bytes are moved per receive event.
     static constexpr std::size_t kChunk = 256;
+    // A write fails when the driver has not taken its bytes this long after their line time
+    // (size x 10 / baud) has passed. Handshake is off, so a healthy driver takes the bytes
+    // about as fast as the line sends them: the margin only has to cover a USB adapter's
+    // latency (up to a few tens of ms), the tail of an earlier write still in the queue and
+    // a busy machine's scheduling delays (tens to hundreds of ms). Two seconds is far above
+    // all of that; a driver still holding back by then has stopped taking data (a stalled
+    // USB device, a line held off) and will not start again within any reply timeout.
+    static constexpr std::uint32_t kWriteMarginMs = 2000;
 
     CFWUplSerialEx();
     ~CFWUplSerialEx() override;
@@ -51,7 +59,9 @@ public:
     // Discards everything received so far (not the driver's queue: pair with PurgeBuffers).
     virtual void ClearReceiveBuffer();
     // Writes and returns no earlier than size x 10 / baud seconds after the call began.
-    // Always 0: a lost write shows up as a missing reply.
+    // 0 once the driver took every byte; kErrorTimeout (1460) when it had not within the
+    // line time plus kWriteMarginMs; E_ABORT when waits are interrupted (before or during
+    // the write or its drain); otherwise the port's failure (closed, hung up).
     virtual Status WriteAndDrain(const void* data, std::size_t size);
     // Holds a break for durationMs; 6 when the port is closed, else 0.
     virtual Status PulseBreak(std::uint32_t durationMs);
@@ -68,8 +78,9 @@ public:
     void OpenLog(const std::string& path);
     bool IsLogOpen();
 
-    // While interrupted, ReadByte returns E_ABORT at once and blocked ReadByte calls wake;
-    // an abort or shutdown uses this to free a worker stuck waiting for the device.
+    // While interrupted, ReadByte and WriteAndDrain return E_ABORT at once and blocked
+    // calls wake; an abort or shutdown uses this to free a worker stuck waiting for the
+    // device or for a driver that does not take its bytes.
     void InterruptWaits();
     void ResumeWaits();
     bool WaitsInterrupted();

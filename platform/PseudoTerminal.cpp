@@ -210,6 +210,15 @@ std::uint32_t PseudoTerminal::PendingFromSlave() const {
     return static_cast<std::uint32_t>(std::max(n, 0));
 }
 
+int PseudoTerminal::HoldSlaveOutput(bool hold) {
+    if (slave_ < 0) {
+        return EBADF;
+    }
+    // The stop lives in the slave's terminal, shared by every descriptor of it, so the
+    // own descriptor can stop what the program under test writes through its own.
+    return ::tcflow(slave_, hold ? TCOOFF : TCOON) == 0 ? 0 : errno;
+}
+
 void PseudoTerminal::HangUp() {
     if (master_ >= 0) {
         ::close(master_);

@@ -50,6 +50,11 @@ public:
     // Bytes the slave side has written that the master has not read yet.
     std::uint32_t PendingFromSlave() const;
 
+    // Holds (true) or releases the slave side's output, as flow control held off by the
+    // far end does: the slave's writes then block (or fail with EAGAIN), and purging the
+    // slave's queues does not release them. Returns 0 or an errno value.
+    int HoldSlaveOutput(bool hold);
+
     // Closes the master and the own slave descriptor: the slave side sees a hang-up.
     void HangUp();
     // HangUp plus removal of the link.

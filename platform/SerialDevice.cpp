@@ -41,7 +41,9 @@ void DrainEventFd(int fd) {
 
 } // namespace
 
-SerialDevice::SerialDevice() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+SerialDevice::SerialDevice()
+    : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
 }
 
 SerialDevice::~SerialDevice() {
@@ -49,13 +51,16 @@ SerialDevice::~SerialDevice() {
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
     }
+    if (cancelFd_ >= 0) {
+        ::close(cancelFd_);
+    }
 }
 
 int SerialDevice::Open(const std::string& path) {
     if (IsOpen()) {
         return EBUSY;
     }
-    if (wakeFd_ < 0) {
+    if (wakeFd_ < 0 || cancelFd_ < 0) {
         return EMFILE;
     }
     if (path.empty() || path.find('\0') != std::string::npos) {
@@ -129,7 +134,23 @@ int SerialDevice::Open(const std::string& path) {
 }
 
 void SerialDevice::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    {
+        // A write held up by the driver is woken and waited out, so the descriptor is never
+        // closed (and its number reused) under it.
+        std::unique_lock lock(writeMutex_);
+        closing_ = true;
+        UpdateWriteCancel();
+        writersLeft_.wait(lock, [this] { return activeWriters_ == 0; });
+    }
     const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
+    {
+        std::lock_guard lock(writeMutex_);
+        closing_ = false;
+        UpdateWriteCancel();
+    }
     if (fd < 0) {
         return;
     }
@@ -379,6 +400,45 @@ int SerialDevice::Read(void* buffer, std::size_t size, std::size_t& got) {
     }
 }
 
+void SerialDevice::InterruptWrites() {
+    std::lock_guard lock(writeMutex_);
+    writesInterrupted_ = true;
+    UpdateWriteCancel();
+}
+
+void SerialDevice::ResumeWrites() {
+    std::lock_guard lock(writeMutex_);
+    writesInterrupted_ = false;
+    UpdateWriteCancel();
+}
+
+void SerialDevice::UpdateWriteCancel() {
+    if (cancelFd_ < 0) {
+        return;
+    }
+    if (writesInterrupted_ || closing_) {
+        eventfd_write(cancelFd_, 1);
+    } else {
+        DrainEventFd(cancelFd_);
+    }
+}
+
+bool SerialDevice::EnterWrite() {
+    std::lock_guard lock(writeMutex_);
+    if (writesInterrupted_ || closing_) {
+        return false;
+    }
+    ++activeWriters_;
+    return true;
+}
+
+void SerialDevice::LeaveWrite() {
+    std::lock_guard lock(writeMutex_);
+    if (--activeWriters_ == 0) {
+        writersLeft_.notify_all();
+    }
+}
+
 int SerialDevice::Write(const void* data, std::size_t size, std::size_t& put) {
     put = 0;
     if (HungUp()) {
@@ -386,6 +446,16 @@ int SerialDevice::Write(const void* data, std::size_t size, std::size_t& put) {
     }
     if (size == 0) {
         return 0;
+    }
+    if (!EnterWrite()) {
+        return ECANCELED;
+    }
+    struct Leave {
+        SerialDevice* device;
+        ~Leave() { device->LeaveWrite(); }
+    } leave{this};
+    if (!IsOpen()) {
+        return EBADF; // closed before this call began: nothing to wait for
     }
     for (;;) {
         const ssize_t n = ::write(Fd(), data, size);
@@ -450,11 +520,38 @@ int SerialDevice::WaitWritable(int timeoutMs) {
     if (HungUp()) {
         return EIO;
     }
-    const int result = PollOne(Fd(), POLLOUT, timeoutMs);
-    if (result == EIO) {
-        NoteHangUp();
+    if (!EnterWrite()) {
+        return ECANCELED;
     }
-    return result;
+    struct Leave {
+        SerialDevice* device;
+        ~Leave() { device->LeaveWrite(); }
+    } leave{this};
+    if (!IsOpen()) {
+        return EBADF; // closed before this call began: nothing to wait for
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        struct pollfd fds[2] = {{Fd(), POLLOUT, 0}, {cancelFd_, POLLIN, 0}};
+        const int n = ::poll(fds, 2, RemainingMs(timeoutMs, deadline));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return ECANCELED;
+        }
+        if (n == 0) {
+            return ETIMEDOUT;
+        }
+        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            NoteHangUp();
+            return EIO;
+        }
+        return 0;
+    }
 }
 
 void SerialDevice::Wake() {

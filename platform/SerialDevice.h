@@ -3,6 +3,7 @@
 #include "platform/SerialTypes.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -16,9 +17,10 @@ namespace quillon {
 // Results are 0 or an errno value; the link layer turns them into status codes.
 //
 // Threads: the owner opens, configures, writes and closes; one event thread may at the
-// same time run WaitEvent, BytesWaiting, Read and TakeLineErrors. Wake may be called from
-// any thread. Close must not run while another thread is inside a call (the link stops its
-// event thread first).
+// same time run WaitEvent, BytesWaiting, Read and TakeLineErrors. Wake, InterruptWrites and
+// ResumeWrites may be called from any thread. Close must not run while another thread is
+// inside a call (the link stops its event thread first), except a write (Write,
+// WaitWritable), which Close cuts short and waits out: a write never holds up a close.
 class SerialDevice {
 public:
     static constexpr int kInfinite = -1;
@@ -54,10 +56,19 @@ public:
     // means nothing was waiting. A hang-up gives EIO.
     int Read(void* buffer, std::size_t size, std::size_t& got);
     // Writes what the driver takes now, without blocking; put may be less than size.
+    // ECANCELED while writes are interrupted or the device is closing.
     int Write(const void* data, std::size_t size, std::size_t& put);
-    // Wait for the line to become readable or writable: 0, ETIMEDOUT, or EIO on hang-up.
+    // Wait for the line to become readable or writable: 0, ETIMEDOUT, or EIO on hang-up;
+    // the writable wait also ends with ECANCELED when writes are interrupted or the device
+    // is being closed.
     int WaitReadable(int timeoutMs);
     int WaitWritable(int timeoutMs);
+
+    // While interrupted, writes fail with ECANCELED at once and a waiting one wakes, so
+    // that an abort or a shutdown never waits for a driver that stopped taking bytes.
+    // Stays until ResumeWrites; survives Close and Open.
+    void InterruptWrites();
+    void ResumeWrites();
 
     // Waits until one of the events in mask happens, the timeout passes (ETIMEDOUT) or Wake
     // has been called since WakeSequence() returned wakeSequence (result 0 with events 0;
@@ -76,6 +87,12 @@ public:
     bool HungUp() const { return hungUp_.load(std::memory_order_acquire); }
 
 private:
+    // Marks a write-side call in progress, so that Close can wait it out; false when writes
+    // are cut short.
+    bool EnterWrite();
+    void LeaveWrite();
+    // Keeps the cancel descriptor readable exactly while writes are cut short (writeMutex_).
+    void UpdateWriteCancel();
     int ApplyModemControl(const DCB& dcb);
     std::uint32_t PollCounters();
     void NoteHangUp();
@@ -85,6 +102,14 @@ private:
     std::atomic<std::uint64_t> wakeSequence_{0};
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> hangUpReported_{false};
+    // Write-side cut-off: an eventfd that a waiting write polls besides the port. It is
+    // level-triggered (left readable, never drained by a waiter), so no waiter can miss it.
+    int cancelFd_ = -1;
+    std::mutex writeMutex_;
+    std::condition_variable writersLeft_;
+    int activeWriters_ = 0;
+    bool writesInterrupted_ = false;
+    bool closing_ = false;
     // Changes whenever bytes leave the driver queue (read or purge), so that the event wait
     // can tell bytes it has already reported from new ones.
     std::atomic<std::uint64_t> queueGeneration_{0};

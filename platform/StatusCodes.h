@@ -24,6 +24,7 @@ inline constexpr Status kErrorSharingViolation = 32;     // ERROR_SHARING_VIOLAT
 inline constexpr Status kErrorNotSupported = 50;         // ERROR_NOT_SUPPORTED
 inline constexpr Status kErrorInvalidParameter = 87;     // ERROR_INVALID_PARAMETER
 inline constexpr Status kErrorFilenameExcedRange = 206;  // ERROR_FILENAME_EXCED_RANGE
+inline constexpr Status kErrorMoreData = 234;            // ERROR_MORE_DATA
 inline constexpr Status kWaitTimeout = 258;              // WAIT_TIMEOUT
 inline constexpr Status kErrorOperationAborted = 995;    // ERROR_OPERATION_ABORTED
 inline constexpr Status kErrorDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED

@@ -31,10 +31,16 @@ constexpr std::uint32_t kFastBaud = 115200;
 constexpr std::uint32_t kSlowBaud = 19200;
 constexpr std::uint32_t kDefaultStartupByteTimeoutMs = 10000;
 constexpr int kAbortPolls = 4000;
+// The other bounds of the conversation are named where they apply: the text of a reply
+// (kMaxReplyLine, kMaxReplyLines, kMaxReplyBytes in ReplyParsing.h), a write's completion
+// (CFWUplSerialEx::kWriteMarginMs) and the start-up watch (CStartupWatcher::kReportTime).
 
-// A start-up output longer than any firmware prints means the line carries noise; without
-// a bound a babbling line would hold the transfer for ever.
-constexpr std::size_t kMaxStartupOutput = 1 << 20;
+// Only a refusal or a missing reply is worth another send of the same record. A line that
+// stopped taking bytes, closed or hung up, a reply past its bounds (the device babbles:
+// its text would only be read as the next answer) and an interrupt all stay as they are.
+bool WorthResending(Status failure) {
+    return failure == kEFail || failure == kWaitTimeout;
+}
 
 // The activation blocks are chosen with the classic 15-bit linear congruential generator,
 // seeded from the clock in seconds, so the choice spreads like the device has always seen.
@@ -197,11 +203,16 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
         }
         link_.PurgeBuffers();
         link_.ClearReceiveBuffer();
-        link_.WriteAndDrain(payload.data(), payload.size());
+        if (const Status s = link_.WriteAndDrain(payload.data(), payload.size()); s != kOk) {
+            return s;
+        }
         Pause(kReplyPauseMs);
 
         std::uint16_t word = 0;
         if (const Status s = ReadWord(word, kReplyWordTimeoutMs); s != kOk) {
+            if (!WorthResending(s)) {
+                return s;
+            }
             failure = s;
             continue;
         }
@@ -219,6 +230,9 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
             return kOk;
         }
         if (const Status s = ReadWord(word, header.replyTimeout); s != kOk) {
+            if (!WorthResending(s)) {
+                return s;
+            }
             failure = s;
             continue;
         }
@@ -226,6 +240,9 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
             return kOk;
         }
         if (const Status s = ReadTextLines(&lines, header.replyTimeout); s != kOk) {
+            if (!WorthResending(s)) {
+                return s;
+            }
             failure = s;
             continue;
         }
@@ -262,7 +279,16 @@ Status CUploadCore::ActivationLoop(int attempts, IMessageSink* notify, bool keep
         link_.PulseBreak(kBreakMs);
         const auto chosen = static_cast<std::size_t>(std::floor(chooser.Next() * scale + 0.5));
         const Block& block = activationBlocks[std::min(chosen, blockCount - 1)];
-        link_.WriteAndDrain(block.data(), block.size());
+        if (const Status sent = link_.WriteAndDrain(block.data(), block.size()); sent != kOk) {
+            if (sent == kEAbort) {
+                return kSoftOutcome;
+            }
+            // A line that takes no bytes will not answer the attempts left; without a
+            // limit the loop goes on (at the pace of its waits) until it is stopped.
+            if (attempts >= 0) {
+                return kEFail;
+            }
+        }
         if (keepAlive) {
             // The stop request cuts the keep-alive pause short; leaving the page need not
             // wait half a second for it.
@@ -334,9 +360,14 @@ Status CUploadCore::QueryDeviceInfo(Lines& bootloaderLines, Lines& firmwareLines
             }
             Pause(kReplyPauseMs);
             link_.ClearReceiveBuffer();
-            link_.WriteAndDrain(payload.data(), payload.size());
+            if (const Status s = link_.WriteAndDrain(payload.data(), payload.size()); s != kOk) {
+                return s;
+            }
             std::uint16_t word = 0;
             if (const Status s = ReadWord(word, kInfoReplyTimeoutMs); s != kOk) {
+                if (!WorthResending(s)) {
+                    return s;
+                }
                 failure = s;
                 continue;
             }
@@ -345,6 +376,9 @@ Status CUploadCore::QueryDeviceInfo(Lines& bootloaderLines, Lines& firmwareLines
                 continue;
             }
             if (const Status s = ReadTextLines(target, kInfoReplyTimeoutMs); s != kOk) {
+                if (!WorthResending(s)) {
+                    return s;
+                }
                 failure = s;
                 continue;
             }
@@ -428,7 +462,11 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
             if (result == kOk) {
                 break;
             }
-            if (--attemptsLeft == 0 || LineLost()) {
+            if (result == kEAbort) {
+                return kSoftOutcome; // the waits were cut short by an abort or a shutdown
+            }
+            const bool anotherTry = WorthResending(result) || result == kSoftOutcome;
+            if (--attemptsLeft == 0 || LineLost() || !anotherTry) {
                 return result;
             }
         }
@@ -448,6 +486,9 @@ void CUploadCore::ResetDeviceData() {
 }
 
 void CUploadCore::IdentifyDevice() {
+    // An abort meant for an upload that has ended (or never began) is not meant for this
+    // conversation: left signalled, it would stop the board identification module.
+    abortEvent_.Reset();
     Lines bootloaderLines;
     Lines firmwareLines;
     QueryDeviceInfo(bootloaderLines, firmwareLines);
@@ -529,6 +570,11 @@ Status CUploadCore::StartUpload(IMessageSink* sink) {
     // An abort that came after the last record check of the previous run must not stop
     // this one before it starts.
     abortEvent_.Reset();
+    {
+        // Under way from here, so that an abort right after the start is not lost.
+        std::lock_guard lock(runMutex_);
+        runActive_ = true;
+    }
     uploadRunning_ = true;
     uploadThread_ = std::jthread([this, sink] {
         RunUpload(sink);
@@ -548,8 +594,13 @@ Status CUploadCore::AbortUpload() {
     }
     if (IsUploadRunning()) {
         // The record under way holds the line for up to its reply timeout; waking its
-        // waits lets the worker notice the abort now instead.
-        link_.InterruptWaits();
+        // waits lets the worker notice the abort now instead. Only a run still under way
+        // is interrupted: one that has ended has already cleared its interrupt, and a late
+        // one would cut short whatever conversation comes next.
+        std::lock_guard lock(runMutex_);
+        if (runActive_) {
+            link_.InterruptWaits();
+        }
     } else {
         JoinUploadThread();
     }
@@ -569,9 +620,27 @@ Status CUploadCore::RunUpload(IMessageSink* sink) {
     const auto postText = [&post](std::uint32_t message, const char* text) {
         post(message, 0, reinterpret_cast<std::intptr_t>(text));
     };
+    {
+        std::lock_guard lock(runMutex_);
+        runActive_ = true;
+    }
+    // An interrupt or an abort ends with the run that it cut short; the next conversation
+    // (a new detection, another upload) starts with its waits intact. Done before the last
+    // message, which lets the front end start that conversation at once.
+    const auto endRun = [&] {
+        {
+            std::lock_guard lock(runMutex_);
+            runActive_ = false;
+            if (!ShuttingDown()) {
+                link_.ResumeWaits();
+                abortEvent_.Reset();
+            }
+        }
+        post(kMsgSequenceEnded, 0, 0);
+    };
     const auto abortEnding = [&] {
         postText(kMsgError, texts::kAborted);
-        post(kMsgSequenceEnded, 0, 0);
+        endRun();
         return kOk;
     };
     const auto failureEnding = [&] {
@@ -580,7 +649,7 @@ Status CUploadCore::RunUpload(IMessageSink* sink) {
             SwitchBaudRate(kSlowBaud, nullptr);
         }
         postText(kMsgStatus, texts::kTransferFailed);
-        post(kMsgSequenceEnded, 0, 0);
+        endRun();
         return kOk;
     };
 
@@ -593,7 +662,7 @@ Status CUploadCore::RunUpload(IMessageSink* sink) {
     }
     if (result != kOk) {
         postText(kMsgError, texts::kFlashModuleFailed);
-        post(kMsgSequenceEnded, 0, 0);
+        endRun();
         return kOk;
     }
 
@@ -640,25 +709,19 @@ Status CUploadCore::RunUpload(IMessageSink* sink) {
                                           ? static_cast<std::uint32_t>(packageFirmware.timeStamp)
                                           : kDefaultStartupByteTimeoutMs;
     CStartupWatcher watcher;
-    bool started = false;
-    for (std::size_t seen = 0; seen < kMaxStartupOutput && !ShuttingDown(); ++seen) {
-        std::uint8_t byte = 0;
-        if (link_.ReadByte(byte, byteTimeout) != kOk) {
-            break;
-        }
-        if (watcher.Feed(byte)) {
-            started = true;
-            break;
-        }
-    }
-    if (!started) {
+    const Status watched = watcher.Watch(
+        [this](std::uint8_t& byte, std::uint32_t timeoutMs) {
+            return ShuttingDown() ? kEAbort : link_.ReadByte(byte, timeoutMs);
+        },
+        byteTimeout, CStartupWatcher::TotalLimit(byteTimeout));
+    if (watched != kOk) {
         return failureEnding();
     }
     post(kMsgProgress, 100, 100);
     post(kMsgEnableBack, 0, 0);
     link_.OpenLog("");
     postText(kMsgStatus, texts::kTransferSucceeded);
-    post(kMsgSequenceEnded, 0, 0);
+    endRun();
     return kOk;
 }
 

@@ -156,6 +156,10 @@ private:
     std::condition_variable activationEnded_;
     std::jthread uploadThread_;
     std::atomic<bool> uploadRunning_{false};
+    // Whether RunUpload is between its start and its last message, so that an abort
+    // interrupts the link's waits only while the run that it means is still under way.
+    std::mutex runMutex_;
+    bool runActive_ = false;
 };
 
 } // namespace quillon

@@ -220,6 +220,73 @@ TEST_F(LinkTest, WriteAndDrainHoldsForTheLineTime) {
     EXPECT_EQ(std::vector<std::uint8_t>(sent.begin(), sent.begin() + 32), bytes);
 }
 
+// A line that takes no bytes: nobody reads the pseudo-terminal's master, so a write far
+// larger than the kernel's buffers stays pending. How each way of ending it must end it.
+enum class WriteEnd : std::uint8_t { Bound, Interrupt, Close };
+
+class BlockedWriteTest : public LinkTest, public ::testing::WithParamInterface<WriteEnd> {};
+
+TEST_P(BlockedWriteTest, EndsWithoutTheDriverTakingTheBytes) {
+    OpenLink();
+    // At 4 Mbaud the line time of 1 MiB is 2.6 s; at 1200 baud it is two and a half hours,
+    // which only an interrupt or a close can cut short.
+    const std::uint32_t baud = GetParam() == WriteEnd::Bound ? 4000000 : 1200;
+    ASSERT_EQ(link_.ConfigureLine(baud, 8, kParityNone, kStopBitsOne), kOk);
+    const std::vector<std::uint8_t> bytes(1 << 20, 0x55);
+    const auto start = Clock::now();
+    Status result = kOk;
+    Clock::time_point ended;
+    std::jthread writer([&] {
+        result = link_.WriteAndDrain(bytes.data(), bytes.size());
+        ended = Clock::now();
+    });
+    ASSERT_TRUE(testing::WaitUntil([&] { return pty_.PendingFromSlave() > 0; }));
+    if (GetParam() == WriteEnd::Interrupt) {
+        link_.InterruptWaits();
+    } else if (GetParam() == WriteEnd::Close) {
+        EXPECT_EQ(link_.Close(), kOk);
+        EXPECT_LT(Clock::now() - start, 30s);
+    }
+    writer.join();
+    const auto lineTime = std::chrono::duration<double>(bytes.size() * 10.0 / baud);
+    if (GetParam() == WriteEnd::Bound) {
+        EXPECT_EQ(result, kErrorTimeout);
+        EXPECT_GE(ended - start,
+                  lineTime + std::chrono::milliseconds(CFWUplSerialEx::kWriteMarginMs - 100));
+        EXPECT_LT(ended - start, 60s);
+    } else {
+        // Cut short while waiting (E_ABORT), or, after a close, finding the port gone.
+        if (GetParam() == WriteEnd::Interrupt) {
+            EXPECT_EQ(result, kEAbort);
+        } else {
+            EXPECT_NE(result, kOk);
+        }
+        EXPECT_LT(ended - start, 30s);
+    }
+    // The interrupt cuts writes short until it is lifted, then they go through again.
+    if (GetParam() == WriteEnd::Interrupt) {
+        EXPECT_EQ(link_.WriteAndDrain("x", 1), kEAbort);
+        link_.ResumeWaits();
+        ASSERT_EQ(link_.PurgeBuffers(), kOk);
+        testing::PtyDrain drain(pty_);
+        EXPECT_EQ(link_.WriteAndDrain("x", 1), kOk);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, BlockedWriteTest,
+                         ::testing::Values(WriteEnd::Bound, WriteEnd::Interrupt, WriteEnd::Close),
+                         [](const ::testing::TestParamInfo<WriteEnd>& param) {
+                             switch (param.param) {
+                             case WriteEnd::Bound:
+                                 return "Bound";
+                             case WriteEnd::Interrupt:
+                                 return "Interrupt";
+                             case WriteEnd::Close:
+                                 return "Close";
+                             }
+                             return "Unknown";
+                         });
+
 TEST_F(LinkTest, BreakPulseNeedsAnOpenPortAndLastsItsLength) {
     EXPECT_EQ(link_.PulseBreak(10), kErrorInvalidHandle);
     EXPECT_EQ(link_.GetLastError(), kErrorInvalidHandle);
@@ -262,7 +329,7 @@ TEST_F(LinkTest, HangUpEndsReadsAtOnceAfterTheBufferedBytesAndClosesPromptly) {
     std::uint8_t byte = 0;
     EXPECT_EQ(link_.ReadByte(byte, 60000), kEFail);
     EXPECT_EQ(link_.ReadByte(byte, kInfinite), kEFail);
-    EXPECT_EQ(link_.WriteAndDrain("x", 1), kOk); // unreported, as for any lost write
+    EXPECT_EQ(link_.WriteAndDrain("x", 1), kErrorDeviceNotConnected); // a lost write fails
     EXPECT_EQ(link_.PulseBreak(1), kOk);
     EXPECT_EQ(link_.Close(), kOk);
     EXPECT_FALSE(link_.IsHungUp());

@@ -84,6 +84,7 @@ public:
     HostPort& operator=(const HostPort&) = delete;
 
     bool Open(const std::string& path, std::uint32_t baud = 19200) {
+        m_received = 0;
         m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0) {
             return false;
@@ -147,9 +148,12 @@ public:
                 break;
             }
             out.insert(out.end(), byte, byte + n);
+            m_received += static_cast<std::size_t>(n);
         }
         return out;
     }
+    // Bytes read since Open.
+    std::size_t Received() const { return m_received; }
     // Everything that arrives until the line has been quiet for `quiet`.
     Bytes ReadUntilQuiet(std::chrono::milliseconds quiet) { return Read(1 << 20, quiet); }
 
@@ -180,6 +184,34 @@ public:
             line.clear();
             previousZero = true;
         }
+    }
+
+    // Reads text lines after the start of a reply until `count` of them have come; returns
+    // them. `closed` tells whether the reply's closing empty line came among them.
+    std::vector<std::string> ReadSomeLines(std::size_t count, bool& closed,
+                                           std::chrono::milliseconds timeout = 5000ms) {
+        std::vector<std::string> lines;
+        std::string line;
+        bool previousZero = false;
+        closed = false;
+        while (lines.size() < count) {
+            const Bytes b = Read(1, timeout);
+            if (b.empty()) {
+                break;
+            }
+            if (b[0] != 0) {
+                line.push_back(static_cast<char>(b[0]));
+                previousZero = false;
+                continue;
+            }
+            closed = closed || previousZero;
+            if (!line.empty()) {
+                lines.push_back(line);
+            }
+            line.clear();
+            previousZero = true;
+        }
+        return lines;
     }
 
     // Sends a record that expects a completion reply and reads all of it: the acceptance
@@ -233,6 +265,7 @@ public:
 private:
     int m_fd = -1;
     bool m_hungUp = false;
+    std::size_t m_received = 0;
 };
 
 } // namespace quillon::devsimtest

@@ -45,6 +45,15 @@ const std::vector<std::string> kFlags = {"--bootloader-product",
                                          "--redirect",
                                          "--silent",
                                          "--hang-up",
+                                         "--babble",
+                                         "--stop-reading",
+                                         "--corrupt-word",
+                                         "--echo",
+                                         "--information-reply",
+                                         "--board-id-reply",
+                                         "--ignore-baud-change",
+                                         "--babble-line",
+                                         "--echo-probability",
                                          "--drop-probability",
                                          "--corrupt-probability",
                                          "--garbage-probability",
@@ -75,10 +84,20 @@ std::string SampleValue(const std::string& flag) {
                                                               {"--corrupt-probability", "0.1"},
                                                               {"--garbage-probability", "1"},
                                                               {"--power-up-garbage", "12"},
-                                                              {"--seed", "99"}};
+                                                              {"--seed", "99"},
+                                                              {"--babble", "utility:80:2"},
+                                                              {"--stop-reading", "nth:7"},
+                                                              {"--corrupt-word", "image:4:1:0x1"},
+                                                              {"--echo", "nth:3"},
+                                                              {"--information-reply", "babble"},
+                                                              {"--board-id-reply", "silent"},
+                                                              {"--babble-line", "la"},
+                                                              {"--echo-probability", "0.1"}};
     static const std::vector<std::string> switches = {
-        "--no-firmware",        "--no-startup", "--start-off",    "--no-pacing", "--fast",
-        "--exit-after-startup", "--verbose",    "--list-records", "--help"};
+        "--no-firmware",       "--no-startup", "--start-off",
+        "--no-pacing",         "--fast",       "--verbose",
+        "--list-records",      "--help",       "--exit-after-startup",
+        "--ignore-baud-change"};
     if (std::find(switches.begin(), switches.end(), flag) != switches.end()) {
         return {};
     }
@@ -158,20 +177,60 @@ TEST(DevSimCommandLine, ReadsValuesIntoTheScenario) {
     EXPECT_TRUE(defaults.scenario.pacing);
 }
 
+TEST(DevSimCommandLine, ReadsTheFaultsOfAMisbehavingDevice) {
+    DevSimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseDevSimCommandLine(
+        {"--babble", "utility:80:always", "--stop-reading", "image:30", "--corrupt-word",
+         "nth:12:0x0101", "--corrupt-word", "image:5", "--echo=nth:4", "--information-reply",
+         "Babble", "--board-id-reply=silent", "--ignore-baud-change", "--babble-line", "a\\tb",
+         "--echo-probability", "0.5"},
+        options, error))
+        << error;
+    const DevSimScenario& s = options.scenario;
+    EXPECT_EQ(s.informationReply, DevSimReplyMode::Babble);
+    EXPECT_EQ(s.boardIdReply, DevSimReplyMode::Silent);
+    EXPECT_TRUE(s.ignoreBaudChange);
+    EXPECT_EQ(s.babbleLine, "a\tb");
+    EXPECT_EQ(s.echoProbability, 0.5);
+    ASSERT_EQ(s.faults.size(), 5u);
+    EXPECT_EQ(s.faults[0].kind, DevSimFault::Kind::Babble);
+    EXPECT_EQ(s.faults[0].record, Utility(80));
+    EXPECT_EQ(s.faults[0].times, -1);
+    EXPECT_EQ(s.faults[1].kind, DevSimFault::Kind::StopReading);
+    EXPECT_EQ(s.faults[1].record, Image(30));
+    EXPECT_EQ(s.faults[2].kind, DevSimFault::Kind::CorruptWord);
+    EXPECT_EQ(s.faults[2].nth, 12u);
+    EXPECT_EQ(s.faults[2].code, 0x0101);
+    EXPECT_EQ(s.faults[3].code, 0x8000); // the default mask flips bit 15
+    EXPECT_EQ(s.faults[3].nth, 0u);
+    EXPECT_EQ(s.faults[4].kind, DevSimFault::Kind::Echo);
+    EXPECT_EQ(s.faults[4].nth, 4u);
+}
+
 TEST(DevSimCommandLine, RejectsMalformedValues) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--crc", "maybe"},
-                                                                  {"--latency", "-3"},
-                                                                  {"--latency", "12ms"},
-                                                                  {"--drop-probability", "1.5"},
-                                                                  {"--drop-probability", "x"},
-                                                                  {"--refuse", "image"},
-                                                                  {"--refuse", "disk:3"},
-                                                                  {"--refuse", "image:3:0"},
-                                                                  {"--redirect", "image:3"},
-                                                                  {"--redirect", "image:3:0x4000"},
-                                                                  {"--hang-up", "image:3:2"},
-                                                                  {"--initial-baud", "0"},
-                                                                  {"--no-pacing=yes"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--crc", "maybe"},
+                                               {"--latency", "-3"},
+                                               {"--latency", "12ms"},
+                                               {"--drop-probability", "1.5"},
+                                               {"--drop-probability", "x"},
+                                               {"--refuse", "image"},
+                                               {"--refuse", "disk:3"},
+                                               {"--refuse", "image:3:0"},
+                                               {"--redirect", "image:3"},
+                                               {"--redirect", "image:3:0x4000"},
+                                               {"--hang-up", "image:3:2"},
+                                               {"--initial-baud", "0"},
+                                               {"--babble", "nth:0"},
+                                               {"--echo", "nth:3:2"},
+                                               {"--stop-reading", "image:3:1"},
+                                               {"--corrupt-word", "image:3:1:0"},
+                                               {"--corrupt-word", "image:3:1:0x10000"},
+                                               {"--information-reply", "loud"},
+                                               {"--babble-line", ""},
+                                               {"--ignore-baud-change=1"},
+                                               {"--no-pacing=yes"}}) {
         DevSimOptions options;
         std::string error;
         EXPECT_FALSE(ParseDevSimCommandLine(args, options, error)) << args[0];
@@ -339,6 +398,29 @@ TEST(DevSimProgram, StartsSwitchedOffUntilTheUserSignal) {
     EXPECT_TRUE(host.Activate(*device, 100));
     program.Signal(SIGINT);
     EXPECT_NE(program.Line().find("1 activations answered"), std::string::npos);
+    EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST(DevSimProgram, BabblesInAnswerToTheInformationRequestWhenAskedTo) {
+    Program program({"--fast", "--information-reply", "babble", "--babble-line", "zz",
+                     "--utility-package", QUILLON_REFERENCE_UTILITY, "--firmware-package",
+                     QUILLON_REFERENCE_FIRMWARE});
+    const std::string path = program.Line();
+    ASSERT_FALSE(path.empty());
+    HostPort host;
+    ASSERT_TRUE(host.Open(path));
+    const auto device = MakeDevice();
+    ASSERT_TRUE(host.Activate(*device));
+    ASSERT_TRUE(host.Send(*device, Utility(kInfoRecordList0)));
+    EXPECT_EQ(host.Read(2), Word(0x3A02));
+    bool closed = false;
+    const auto lines = host.ReadSomeLines(1000, closed);
+    EXPECT_FALSE(closed);
+    ASSERT_EQ(lines.size(), 1000u);
+    EXPECT_EQ(lines.front(), "VERS:1.1.1");
+    EXPECT_EQ(lines.back(), "zz");
+    program.Signal(SIGTERM);
+    EXPECT_FALSE(program.Line().empty());
     EXPECT_EQ(program.Wait(), 0);
 }
 

@@ -3,8 +3,11 @@
 #include "DevSimHost.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace quillon::devsimtest {
 namespace {
@@ -437,10 +440,313 @@ TEST_F(DevSimTest, HangsUpAtTheConfiguredRecord) {
     m_device->Stop(); // after a hang-up, stopping is still clean
 }
 
+// Faults that change what one record's answer looks like, each shown over the line as a
+// host meets it: after the records of `prelude` (answered normally), `trigger` is sent.
+enum class Seen : std::uint8_t {
+    Babble,  // `head`, then text lines without end; the next record ends the babble
+    Silence, // nothing at all, while activation is still answered
+    Exact    // exactly `head`: the whole answer with an altered word or an echo in front
+};
+
+struct AnswerFaultCase {
+    std::string name;
+    std::function<void(DevSimScenario&)> configure;
+    std::vector<DevSimRecordRef> prelude;
+    DevSimRecordRef trigger;
+    Seen seen = Seen::Exact;
+    std::function<Bytes(const CDeviceSimulator&)> head;
+    DevSimFaultEvent::Kind event = DevSimFaultEvent::Kind::Babbled;
+};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+Bytes Lines(std::initializer_list<std::string> lines) {
+    Bytes out;
+    for (const std::string& line : lines) {
+        out.insert(out.end(), line.begin(), line.end());
+        out.push_back(0);
+    }
+    return out;
+}
+
+Bytes PayloadOf(const CDeviceSimulator& device, const DevSimRecordRef& ref) {
+    return device.Packages().Find(ref)->payload;
+}
+
+DevSimFault FaultAt(DevSimFault::Kind kind, DevSimRecordRef record, std::uint16_t code = 0) {
+    DevSimFault fault;
+    fault.kind = kind;
+    fault.record = record;
+    fault.code = code;
+    return fault;
+}
+
+DevSimFault FaultAtArrival(DevSimFault::Kind kind, std::size_t nth, std::uint16_t code = 0) {
+    DevSimFault fault;
+    fault.kind = kind;
+    fault.nth = nth;
+    fault.code = code;
+    return fault;
+}
+
+const Bytes kBootloaderLines = Lines({"VERS:1.1.1", "PROD:Tovrin", "BILD:Nov 12 2007 09:41:17"});
+const DevSimRecordRef kBrdId0 = {DevSimPackage::Utility, ModuleRecord(kBrdIdMod, 0)};
+const DevSimRecordRef kBrdId1 = {DevSimPackage::Utility, ModuleRecord(kBrdIdMod, 1)};
+const DevSimRecordRef kCrc0 = {DevSimPackage::Utility, ModuleRecord(kFwCrcMod5, 0)};
+const DevSimRecordRef kCrc1 = {DevSimPackage::Utility, ModuleRecord(kFwCrcMod5, 1)};
+const DevSimRecordRef kInfo0 = {DevSimPackage::Utility, kInfoRecordList0};
+
+const AnswerFaultCase kAnswerFaultCases[] = {
+    {"BabblingInformationReply",
+     [](DevSimScenario& s) {
+         s.pacing = true; // a babbling device at 19200 baud
+         s.informationReply = DevSimReplyMode::Babble;
+     },
+     {},
+     kInfo0,
+     Seen::Babble,
+     [](const CDeviceSimulator&) {
+         return Concat({Word(0x3A02), kBootloaderLines});
+     }},
+    {"BabblingCompletionOfTheCrcModule",
+     [](DevSimScenario& s) { s.faults.push_back(FaultAt(DevSimFault::Kind::Babble, kCrc1)); },
+     {kCrc0},
+     kCrc1,
+     Seen::Babble,
+     [](const CDeviceSimulator&) {
+         return Concat({Word(0x0001), Word(0x4001), Lines({"-"})});
+     }},
+    {"BabblingBoardIdentificationModule",
+     [](DevSimScenario& s) { s.boardIdReply = DevSimReplyMode::Babble; },
+     {},
+     kBrdId0,
+     Seen::Babble,
+     [](const CDeviceSimulator&) {
+         return Concat({Word(0x3A05), Word(0x7A05)});
+     }},
+    {"SilentInformationRequest",
+     [](DevSimScenario& s) { s.informationReply = DevSimReplyMode::Silent; },
+     {},
+     kInfo0,
+     Seen::Silence,
+     nullptr,
+     DevSimFaultEvent::Kind::Silenced},
+    {"SilentBoardIdentificationModule",
+     [](DevSimScenario& s) { s.boardIdReply = DevSimReplyMode::Silent; },
+     {},
+     kBrdId0,
+     Seen::Silence,
+     nullptr,
+     DevSimFaultEvent::Kind::Silenced},
+    {"CorruptedWordAtARecord",
+     [](DevSimScenario& s) {
+         s.faults.push_back(FaultAt(DevSimFault::Kind::CorruptWord, kBrdId0, 0x8000));
+     },
+     {},
+     kBrdId0,
+     Seen::Exact,
+     [](const CDeviceSimulator&) {
+         return Concat({Word(0xBA05), Word(0x7A05), Bytes{0, 0}});
+     },
+     DevSimFaultEvent::Kind::WordCorrupted},
+    // Arrival 1 is the activation block the host's first try gets answered, 2 the prelude.
+    {"CorruptedWordAtTheThirdArrival",
+     [](DevSimScenario& s) {
+         s.faults.push_back(FaultAtArrival(DevSimFault::Kind::CorruptWord, 3, 0x00FF));
+     },
+     {kBrdId0},
+     kBrdId1,
+     Seen::Exact,
+     [](const CDeviceSimulator&) {
+         return Concat({Word(0x00FE), Word(0x4001), Lines({"303431375933352A"}), Bytes{0}});
+     },
+     DevSimFaultEvent::Kind::WordCorrupted},
+    {"EchoAtARecord",
+     [](DevSimScenario& s) { s.faults.push_back(FaultAt(DevSimFault::Kind::Echo, kBrdId0)); },
+     {},
+     kBrdId0,
+     Seen::Exact,
+     [](const CDeviceSimulator& d) {
+         return Concat({PayloadOf(d, kBrdId0), Word(0x3A05), Word(0x7A05), Bytes{0, 0}});
+     },
+     DevSimFaultEvent::Kind::Echoed},
+    {"EchoAtTheSecondArrival",
+     [](DevSimScenario& s) { s.faults.push_back(FaultAtArrival(DevSimFault::Kind::Echo, 2)); },
+     {},
+     kInfo0,
+     Seen::Exact,
+     [](const CDeviceSimulator& d) {
+         return Concat({PayloadOf(d, kInfo0), Word(0x3A02), kBootloaderLines, Bytes{0}});
+     },
+     DevSimFaultEvent::Kind::Echoed},
+};
+
+class DevSimAnswerFaultTest : public DevSimTest,
+                              public ::testing::WithParamInterface<AnswerFaultCase> {};
+
+TEST_P(DevSimAnswerFaultTest, HappensAsConfigured) {
+    const AnswerFaultCase& c = GetParam();
+    DevSimScenario scenario = Unpaced();
+    c.configure(scenario);
+    StartDevice(scenario);
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord)));
+    ASSERT_EQ(m_host.Read(2), (Bytes{0x3A, 0x00}));
+    for (const DevSimRecordRef& ref : c.prelude) {
+        ASSERT_GE(m_host.Exchange(*m_device, ref), 0) << ToString(ref);
+    }
+    // Everything the device sent so far has been read: its count is the host's.
+    const std::size_t sentBefore = m_host.Received();
+    ASSERT_TRUE(m_host.Send(*m_device, c.trigger));
+    const auto struck = [&c](const DevSimState& s) {
+        return std::any_of(s.faultEvents.begin(), s.faultEvents.end(),
+                           [&c](const DevSimFaultEvent& e) { return e.kind == c.event; });
+    };
+    ASSERT_TRUE(m_device->WaitFor(struck, 10s));
+
+    switch (c.seen) {
+    case Seen::Babble: {
+        const Bytes head = c.head(*m_device);
+        EXPECT_EQ(m_host.Read(head.size()), head);
+        bool closed = false;
+        const auto lines = m_host.ReadSomeLines(200, closed);
+        EXPECT_EQ(lines, std::vector<std::string>(200, "babble"));
+        EXPECT_FALSE(closed);
+        EXPECT_TRUE(m_device->Snapshot().babbling);
+        // Still listening: the next record ends the babble and is answered.
+        ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord + 1)));
+        ASSERT_TRUE(m_device->WaitFor(
+            [](const DevSimState& s) { return s.activationsAnswered >= 2; }, 10s));
+        EXPECT_FALSE(m_device->Snapshot().babbling);
+        // The babble still on its way, then the answer to the activation block.
+        Bytes rest;
+        while (rest.size() < 2 || Bytes(rest.end() - 2, rest.end()) != Bytes{0x3A, 0x00}) {
+            const Bytes more = m_host.Read(1);
+            if (more.empty()) {
+                break;
+            }
+            rest.insert(rest.end(), more.begin(), more.end());
+        }
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), 0x3A), 1) << rest.size();
+        ASSERT_GE(rest.size(), 2u);
+        EXPECT_EQ(Bytes(rest.end() - 2, rest.end()), (Bytes{0x3A, 0x00}));
+        break;
+    }
+    case Seen::Silence:
+        EXPECT_EQ(m_device->Snapshot().bytesSent, sentBefore);
+        // The bootloader is still there for activation blocks.
+        ASSERT_TRUE(m_host.Send(*m_device, Utility(kActivationRecord + 1)));
+        EXPECT_EQ(m_host.Read(2), (Bytes{0x3A, 0x00}));
+        break;
+    case Seen::Exact: {
+        const Bytes head = c.head(*m_device);
+        EXPECT_EQ(m_host.Read(head.size()), head);
+        // Nothing more than that went out.
+        EXPECT_TRUE(m_device->WaitFor(
+            [&](const DevSimState& s) { return s.bytesSent == sentBefore + head.size(); }, 10s))
+            << m_device->Snapshot().bytesSent << " sent, " << sentBefore << " + " << head.size();
+        break;
+    }
+    }
+    // Stopping in the middle of any of these works.
+    m_device->Stop();
+    EXPECT_FALSE(m_device->Snapshot().running);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DevSimAnswerFaultTest, ::testing::ValuesIn(kAnswerFaultCases),
+                         [](const auto& param) { return param.param.name; });
+
+TEST_F(DevSimTest, StopsReadingTheLineSoTheHostsWritesBlockUntilAPowerCycle) {
+    DevSimScenario scenario = Unpaced();
+    scenario.faults.push_back(FaultAt(DevSimFault::Kind::StopReading, kBrdId1));
+    StartDevice(scenario);
+    Activate();
+    ASSERT_EQ(m_host.Exchange(*m_device, kBrdId0), 0x3A05);
+    ASSERT_TRUE(m_host.Send(*m_device, kBrdId1));
+    ASSERT_TRUE(m_device->WaitFor([](const DevSimState& s) { return s.readingStopped; }, 10s));
+
+    // The port takes nothing more, and purging its queues does not change that.
+    const Bytes& record = PayloadOf(*m_device, kBrdId0);
+    EXPECT_EQ(::write(m_host.Fd(), record.data(), record.size()), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    ASSERT_EQ(::tcflush(m_host.Fd(), TCIOFLUSH), 0);
+    EXPECT_EQ(::write(m_host.Fd(), record.data(), record.size()), -1);
+    pollfd out{m_host.Fd(), POLLOUT, 0};
+    EXPECT_EQ(::poll(&out, 1, 300), 0);
+    const DevSimState state = m_device->Snapshot();
+    EXPECT_EQ(state.records.size(), 3u);
+    EXPECT_EQ(state.faultEvents.back().kind, DevSimFaultEvent::Kind::StoppedReading);
+
+    // The device thread still obeys: a power cycle lets it read again.
+    m_device->PowerCycle();
+    EXPECT_FALSE(m_device->Snapshot().readingStopped);
+    EXPECT_TRUE(m_host.Activate(*m_device, 10));
+}
+
+TEST_F(DevSimTest, AWriteBlockedOnADeviceThatStoppedReadingEndsWhenTheLineIsPulled) {
+    DevSimScenario scenario = Unpaced();
+    scenario.faults.push_back(FaultAtArrival(DevSimFault::Kind::StopReading, 2));
+    StartDevice(scenario);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, kInfo0));
+    ASSERT_TRUE(m_device->WaitFor([](const DevSimState& s) { return s.readingStopped; }, 10s));
+
+    const int fd = ::open(m_device->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> ended{false};
+    ssize_t result = 0;
+    std::jthread writer([&] {
+        const Bytes& record = PayloadOf(*m_device, kBrdId0);
+        result = ::write(fd, record.data(), record.size());
+        ended = true;
+    });
+    // Still blocked once the device has had every chance to take the bytes.
+    EXPECT_FALSE(
+        m_device->WaitFor([](const DevSimState& s) { return s.records.size() > 2; }, 300ms));
+    EXPECT_FALSE(ended);
+    m_device->HangUp();
+    writer.join();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(m_device->Snapshot().hungUp);
+    ::close(fd);
+}
+
+TEST_F(DevSimTest, ASpeedChangeAcknowledgedButNotFollowed) {
+    DevSimScenario scenario = Unpaced();
+    scenario.ignoreBaudChange = true;
+    StartDevice(scenario);
+    Activate();
+    ASSERT_TRUE(m_host.Send(*m_device, Utility(kBaud115200Record)));
+    ASSERT_EQ(m_host.Read(2), Word(0x3A03));
+    ASSERT_TRUE(m_device->WaitFor(
+        [](const DevSimState& s) {
+            return !s.faultEvents.empty() &&
+                   s.faultEvents.back().kind == DevSimFaultEvent::Kind::BaudChangeIgnored;
+        },
+        10s));
+    EXPECT_EQ(m_device->CurrentBaud(), 19200u);
+    EXPECT_TRUE(m_device->Snapshot().baudChanges.empty());
+
+    // The host that follows its own request no longer reaches the device.
+    ASSERT_TRUE(m_host.SetBaud(115200));
+    EXPECT_FALSE(m_host.Activate(*m_device, 3));
+    EXPECT_GE(m_device->Snapshot().wrongRateBytes, 96u);
+    ASSERT_TRUE(m_host.SetBaud(19200));
+    EXPECT_TRUE(m_host.Activate(*m_device, 5));
+}
+
 // The same traffic against the same seed meets the same drops and corruptions.
 struct SeededRun {
     std::vector<DevSimFaultEvent> events;
     std::vector<Bytes> replies;
+    std::size_t bytesSent = 0;
+    std::size_t bytesReceived = 0;
 };
 
 SeededRun RunSeeded(std::uint64_t seed) {
@@ -454,13 +760,28 @@ SeededRun RunSeeded(std::uint64_t seed) {
     HostPort host;
     EXPECT_TRUE(host.Open(device.SlavePath()));
     SeededRun run;
+    std::size_t received = 0;
     for (std::size_t i = 0; i < 40; ++i) {
         host.Send(device, Utility(kActivationRecord + static_cast<int>(i * 7) % 10));
-        // Once the device has decided about its answer, a dropped one stays away.
-        EXPECT_TRUE(device.WaitFor([i](const DevSimState& s) { return s.answersSent > i; }, 10s));
-        run.replies.push_back(host.Read(2, 150ms));
+        // Once the device has decided about its answer and put on the line what it sends,
+        // the host takes exactly that: nothing for a dropped answer.
+        std::size_t sent = 0;
+        EXPECT_TRUE(device.WaitFor(
+            [i, &sent, received](const DevSimState& s) {
+                const bool dropped = std::any_of(
+                    s.faultEvents.begin(), s.faultEvents.end(), [i](const DevSimFaultEvent& e) {
+                        return e.kind == DevSimFaultEvent::Kind::Dropped && e.answer == i;
+                    });
+                sent = s.bytesSent;
+                return s.answersSent > i && (dropped || s.bytesSent >= received + 2);
+            },
+            10s));
+        run.replies.push_back(host.Read(sent - received, 10s));
+        received += run.replies.back().size();
     }
     run.events = device.Snapshot().faultEvents;
+    run.bytesSent = device.Snapshot().bytesSent;
+    run.bytesReceived = received;
     return run;
 }
 
@@ -485,6 +806,10 @@ TEST(DevSimSeeded, DropsAndCorruptionsAreReproducible) {
     }
     EXPECT_EQ(static_cast<long>(empty), count(DevSimFaultEvent::Kind::Dropped));
     EXPECT_GT(wrong, 0u);
+    // A dropped answer never reached the line: two bytes for each of the others.
+    EXPECT_EQ(first.bytesReceived, first.bytesSent);
+    EXPECT_EQ(static_cast<long>(first.bytesSent),
+              2 * (40 - count(DevSimFaultEvent::Kind::Dropped)));
 
     const SeededRun other = RunSeeded(8);
     EXPECT_NE(first.events, other.events);

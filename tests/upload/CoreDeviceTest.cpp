@@ -4,11 +4,14 @@
 #include "package/RecordHeader.h"
 #include "platform/PseudoTerminal.h"
 #include "resources/EmbeddedResources.h"
+#include "tests/package/TestPackages.h"
+#include "tests/support/Polling.h"
 #include "tools/devsim/CDeviceSimulator.h"
 #include "upload/CMessageQueue.h"
 #include "upload/CUploadCore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
@@ -394,6 +397,17 @@ TEST_F(CoreDeviceTest, IdentificationWithoutSuitableBoardModuleIsUnavailable) {
     EXPECT_EQ(core_->flashModuleName, "FlashMod");
 }
 
+// An abort with no upload under way (the user closed as the run ended) is not left behind
+// for the next conversation to find.
+TEST_F(CoreDeviceTest, AbortWithoutARunLeavesTheIdentificationAlone) {
+    StartDevice();
+    Activate();
+    EXPECT_EQ(core_->AbortUpload(), kOk);
+    core_->IdentifyDevice();
+    EXPECT_EQ(core_->boardTypeId, "0;4;1;7;Y;3;5");
+    EXPECT_FALSE(core_->Link().WaitsInterrupted());
+}
+
 TEST_F(CoreDeviceTest, ResetDeviceDataForgetsTheLastDevice) {
     StartDevice();
     Activate();
@@ -456,6 +470,199 @@ TEST_F(ActivationReplyTest, GarbageIsPurgedBeforeTheNextBlock) {
     host.join();
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(core_.Link().AvailableBytes(), 0u);
+}
+
+// Replies the simulator does not make: a device written by hand on the raw master side.
+// Every burst of bytes from the host (followed by a pause) counts as one request and is
+// answered as the case says.
+enum class RawReply : std::uint8_t {
+    BabbleShortLines,  // the echo, then short lines for ever
+    BabbleLongLines,   // the echo, then 200-byte lines for ever
+    BabbleEndlessLine, // the echo, then text without any zero byte
+    SilentAndAbort     // nothing; the host's waits are interrupted as the request arrives
+};
+
+enum class RawConversation : std::uint8_t { Information, BoardModule };
+
+struct RawFault {
+    const char* name;
+    RawConversation conversation;
+    RawReply reply;
+    Status expected;
+};
+
+void PrintTo(const RawFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+class RawDeviceTest : public ::testing::TestWithParam<RawFault> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pty_.Open(), 0);
+        core_.LoadPackages(EmbeddedResources::UtilityPackage(), EmbeddedResources::FirmwareImage());
+        ASSERT_FALSE(core_.CollectActivationBlocks());
+        ASSERT_EQ(core_.OpenPort(pty_.SlavePath()), kOk);
+        core_.deviceBootloader.SetText("1.0.10");
+        core_.deviceBootloader.product = "Tovrin";
+    }
+
+    // The bytes a reply starts with: the information request's echo, or the board module
+    // record's acceptance word and its full type.
+    std::vector<std::uint8_t> Echo(RawConversation conversation) {
+        if (conversation == RawConversation::Information) {
+            return {0x3A, 0x02};
+        }
+        RecordHeader header{};
+        EXPECT_TRUE(core_.UtilityPackage().ReadHeader(kBrdIdModFirstData, header));
+        const auto accepted = static_cast<std::uint16_t>(header.type & ~kReplyFlag);
+        return {static_cast<std::uint8_t>(accepted >> 8), static_cast<std::uint8_t>(accepted),
+                static_cast<std::uint8_t>(header.type >> 8),
+                static_cast<std::uint8_t>(header.type)};
+    }
+
+    void StartDevice(RawReply reply, std::vector<std::uint8_t> echo) {
+        device_ = std::jthread([this, reply, echo](std::stop_token stop) {
+            std::string babble;
+            if (reply == RawReply::BabbleShortLines) {
+                babble = std::string("VERS:9.9.9\0", 11);
+            } else if (reply == RawReply::BabbleLongLines) {
+                babble = std::string(200, 'L') + '\0';
+            } else {
+                babble = std::string(256, 'E');
+            }
+            std::string chunk;
+            while (chunk.size() < 1024) {
+                chunk += babble;
+            }
+            bool inRequest = false;
+            bool babbling = false;
+            std::uint8_t buffer[4096];
+            while (!stop.stop_requested()) {
+                const ssize_t got = pty_.Read(buffer, sizeof buffer, babbling ? 1 : 10);
+                if (got > 0) {
+                    inRequest = true;
+                    continue;
+                }
+                if (inRequest) {
+                    inRequest = false;
+                    ++requests_;
+                    if (reply == RawReply::SilentAndAbort) {
+                        core_.Link().InterruptWaits();
+                    } else {
+                        pty_.Write(echo.data(), echo.size(), 100);
+                        babbling = true;
+                    }
+                }
+                if (babbling) {
+                    pty_.Write(chunk.data(), chunk.size(), 100);
+                }
+            }
+        });
+    }
+
+    PseudoTerminal pty_;
+    CUploadCore core_;
+    std::atomic<int> requests_{0};
+    std::jthread device_; // declared last: stopped first, before the core and the line go
+};
+
+TEST_P(RawDeviceTest, EndsAfterOneSendWithTheDocumentedOutcome) {
+    const RawFault& fault = GetParam();
+    StartDevice(fault.reply, Echo(fault.conversation));
+    const auto start = std::chrono::steady_clock::now();
+    Status result = kOk;
+    CUploadCore::Lines bootloader{"stale"};
+    CUploadCore::Lines firmware{"stale"};
+    CUploadCore::Lines lines;
+    if (fault.conversation == RawConversation::Information) {
+        result = core_.QueryDeviceInfo(bootloader, firmware);
+    } else {
+        result = core_.RunModule(true, "BrdIDMod", lines, nullptr);
+    }
+    // The bound of a babbling reply is 16 KiB at the line rate (8.5 s at 19200 baud); a
+    // pseudo-terminal delivers it at once, and an interrupt ends the wait at once.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    EXPECT_EQ(result, fault.expected);
+    if (fault.conversation == RawConversation::Information) {
+        EXPECT_TRUE(bootloader.empty());
+        EXPECT_TRUE(firmware.empty());
+    }
+    EXPECT_TRUE(lines.empty());
+    // No request is sent again: into a babble its reply word would be read from the noise,
+    // and after an abort nothing more may reach the device.
+    ASSERT_TRUE(testing::WaitUntil([&] { return requests_.load() >= 1; }));
+    EXPECT_FALSE(testing::WaitUntil([&] { return requests_.load() > 1; }, 500ms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RawDeviceTest,
+    ::testing::Values(RawFault{"InformationBabblesShortLines", RawConversation::Information,
+                               RawReply::BabbleShortLines, kErrorMoreData},
+                      RawFault{"InformationBabblesLongLines", RawConversation::Information,
+                               RawReply::BabbleLongLines, kErrorMoreData},
+                      RawFault{"InformationBabblesOneEndlessLine", RawConversation::Information,
+                               RawReply::BabbleEndlessLine, kErrorMoreData},
+                      RawFault{"InformationSilentAndAborted", RawConversation::Information,
+                               RawReply::SilentAndAbort, kEAbort},
+                      RawFault{"BoardModuleBabblesShortLines", RawConversation::BoardModule,
+                               RawReply::BabbleShortLines, kErrorMoreData},
+                      RawFault{"BoardModuleBabblesLongLines", RawConversation::BoardModule,
+                               RawReply::BabbleLongLines, kErrorMoreData},
+                      RawFault{"BoardModuleBabblesOneEndlessLine", RawConversation::BoardModule,
+                               RawReply::BabbleEndlessLine, kErrorMoreData},
+                      RawFault{"BoardModuleSilentAndAborted", RawConversation::BoardModule,
+                               RawReply::SilentAndAbort, kSoftOutcome}),
+    [](const ::testing::TestParamInfo<RawFault>& param) { return std::string(param.param.name); });
+
+// A device that accepts every record (its reply words are a steady stream of zero bytes)
+// and stops reading the line after the first 64 KiB, in the middle of the third of four
+// 40 KiB image records. A pseudo-terminal's queue holds about 20 KiB and every send starts
+// by purging it, so records larger than that are what fill it: the driver stops taking
+// bytes, and the transfer ends as a failure at the write's bound instead of waiting for
+// ever.
+TEST_F(RawDeviceTest, LineThatStopsTakingBytesMidImageFailsTheTransfer) {
+    constexpr std::uint16_t kBlocks = 1280; // 40 KiB
+    constexpr int kRecords = 4;
+    test::Bytes image;
+    test::AppendDescriptor(image, kModuleDescriptor,
+                           {"VERS:1.4.6", "PROD:KOLM", "TGTY:*", "TIME:1000"}, kRecords);
+    for (int r = 0; r < kRecords; ++r) {
+        const test::Bytes payload(kBlocks * kBlockSize, static_cast<std::uint8_t>(0x11 * (r + 1)));
+        test::AppendRecord(image, static_cast<std::uint16_t>(0x4001 + r), kBlocks, 0, 10000,
+                           payload);
+    }
+    CUploadCore core;
+    core.LoadPackages(EmbeddedResources::UtilityPackage(), image);
+    core_.ClosePort();
+    ASSERT_EQ(core.OpenPort(pty_.SlavePath()), kOk);
+
+    std::atomic<std::size_t> taken{0};
+    device_ = std::jthread([this, &taken](std::stop_token stop) {
+        const std::uint8_t zeros[2] = {0, 0};
+        std::uint8_t buffer[4096];
+        while (!stop.stop_requested()) {
+            if (taken.load() < 64 * 1024) {
+                const ssize_t got = pty_.Read(buffer, sizeof buffer, 5);
+                taken += got > 0 ? static_cast<std::size_t>(got) : 0;
+            } else {
+                std::this_thread::sleep_for(5ms);
+            }
+            pty_.Write(zeros, sizeof zeros, 5);
+        }
+    });
+    // A fast line keeps the line time of the records short (0.45 s each).
+    ASSERT_EQ(core.Link().ConfigureLine(921600, 8, kParityNone, kStopBitsOne), kOk);
+    const auto start = std::chrono::steady_clock::now();
+    CUploadCore::Lines lines;
+    EXPECT_EQ(core.RunModule(true, "KOLM", lines, nullptr), kErrorTimeout);
+    const auto took = std::chrono::steady_clock::now() - start;
+    // The stalled write waits its line time plus the margin, once: no resend.
+    EXPECT_GE(took, std::chrono::milliseconds(CFWUplSerialEx::kWriteMarginMs));
+    EXPECT_LT(took, 60s);
+    device_.request_stop();
+    device_.join();
+    EXPECT_GE(taken.load(), 64u * 1024);
+    core.ClosePort();
 }
 
 } // namespace

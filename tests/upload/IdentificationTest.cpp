@@ -4,8 +4,12 @@
 #include "upload/CStartupWatcher.h"
 #include "upload/DeviceIdentification.h"
 
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quillon {
 namespace {
@@ -112,6 +116,55 @@ TEST(StartupWatcherTest, WindowKeepsOnlyTheLastCharacters) {
     EXPECT_FALSE(FeedAll(watcher, std::string(1000, 'x') + "*** Unit Initialisex"));
     EXPECT_EQ(watcher.Window().size(), 20u);
     EXPECT_TRUE(FeedAll(watcher, "*** Unit Initialised"));
+}
+
+// A firmware that keeps talking without the message: each read hands out a byte after a
+// short pause (well within the per-byte timeout), so only the total bound ends the watch.
+TEST(StartupWatcherTest, BabblingFirmwareEndsAtTheTotalBound) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::uint32_t> timeouts;
+    const auto babble = [&timeouts](std::uint8_t& byte, std::uint32_t timeoutMs) {
+        timeouts.push_back(timeoutMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        byte = 'x';
+        return kOk;
+    };
+    CStartupWatcher watcher;
+    const auto start = Clock::now();
+    EXPECT_EQ(watcher.Watch(babble, 10000, std::chrono::milliseconds(400)), kWaitTimeout);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+    ASSERT_FALSE(timeouts.empty());
+    // No read may wait past the end of the whole watch.
+    EXPECT_LE(*std::max_element(timeouts.begin(), timeouts.end()), 400u);
+    EXPECT_EQ(CStartupWatcher::TotalLimit(10000), std::chrono::milliseconds(40000));
+}
+
+TEST(StartupWatcherTest, EndsWithTheMessageTheFailedReadOrTooMuchOutput) {
+    const std::string output = "boot\r\n*** Unit Initialised\r\n";
+    std::size_t at = 0;
+    const auto talk = [&](std::uint8_t& byte, std::uint32_t) {
+        if (at == output.size()) {
+            return kWaitTimeout;
+        }
+        byte = static_cast<std::uint8_t>(output[at++]);
+        return kOk;
+    };
+    CStartupWatcher found;
+    EXPECT_EQ(found.Watch(talk, 1000, std::chrono::seconds(60)), kOk);
+    EXPECT_EQ(at, output.find("d\r") + 1); // stops reading at the message's last byte
+    CStartupWatcher silent;
+    EXPECT_EQ(silent.Watch(talk, 1000, std::chrono::seconds(60)), kWaitTimeout);
+
+    std::size_t reads = 0;
+    const auto noise = [&reads](std::uint8_t& byte, std::uint32_t) {
+        ++reads;
+        byte = '*';
+        return kOk;
+    };
+    CStartupWatcher flooded;
+    EXPECT_EQ(flooded.Watch(noise, 1000, std::chrono::seconds(600)), kErrorMoreData);
+    EXPECT_EQ(reads, CStartupWatcher::kMaxOutput);
 }
 
 } // namespace

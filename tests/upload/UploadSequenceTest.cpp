@@ -527,6 +527,53 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {texts::kCheckingCrc, texts::kInitializing, texts::kTransferFailed},
                    kFastOnly},
+        // A babbling reply ends its exchange at once, and the whole module with it: sent
+        // again into the babble, the record's reply word would be read from the noise.
+        PhaseFault{"FlashModuleBabbles",
+                   {Fault(DevSimFault::Kind::Babble, Utility(kFlashMod5First), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {texts::kFlashModuleFailed},
+                   {},
+                   {}},
+        PhaseFault{"ImageRecordBabbles",
+                   {Fault(DevSimFault::Kind::Babble, Image(3), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {texts::kImageFailed},
+                   {texts::kTransferFailed},
+                   kFastAndBack},
+        PhaseFault{"CrcModuleBabbles",
+                   {Fault(DevSimFault::Kind::Babble, Utility(kFwCrcMod5First), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {texts::kCrcModuleFailed},
+                   {texts::kCheckingCrc, texts::kTransferFailed},
+                   kFastAndBack},
+        // The line stops taking bytes: the record's write fails at its bound (line time
+        // plus two seconds), and so does the speed request of the failure ending, which
+        // never reaches the device.
+        PhaseFault{"ImageLineStopsTakingBytes",
+                   {Fault(DevSimFault::Kind::StopReading, Image(3), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {texts::kImageFailed},
+                   {texts::kTransferFailed},
+                   kFastOnly},
+        // A firmware that talks without end and never prints the message: the watch ends
+        // at its byte bound (1 MiB) here, at its time bound on a slower line.
+        PhaseFault{"StartupBabblesWithoutTheMessage",
+                   {},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   std::string((std::size_t{1} << 20) + 4096, '.'),
+                   {},
+                   {texts::kCheckingCrc, texts::kInitializing, texts::kTransferFailed},
+                   kFastOnly},
         PhaseFault{"StartupMessageSplitAfterItsBlank",
                    {},
                    DevSimCrcVerdict::Good,
@@ -558,6 +605,33 @@ TEST_F(UploadSequenceTest, LineHungUpMidImageEndsAsFailureAfterTheRetries) {
     EXPECT_EQ(Texts(messages, kMsgError), (std::vector<std::string>{texts::kImageFailed}));
     EXPECT_EQ(Texts(messages, kMsgStatus), (std::vector<std::string>{texts::kTransferFailed}));
     EXPECT_TRUE(device_->Snapshot().hungUp);
+}
+
+// An abort while the device is silent: the abort waits its grace period (4 s) for the
+// exchange under way, then interrupts the link's waits. The exchange ends there, without
+// sending its record again (each send waits a second for its reply word, so the grace
+// period sees about four of the eight), nothing else is sent, and the interrupt ends
+// with the run: the link's waits work again at once.
+TEST_F(UploadSequenceTest, AbortDuringASilentExchangeSendsNothingMoreAndEndsWithTheRun) {
+    DevSimScenario scenario;
+    scenario.faults.push_back(Fault(DevSimFault::Kind::Silent, Image(2), -1));
+    Prepare(scenario);
+    Start();
+    ASSERT_TRUE(WaitForRecord(Image(2)));
+    const auto abortAt = Clock::now();
+    core_->AbortUpload();
+    const auto messages = CollectUntilEnd();
+    EXPECT_LT(Clock::now() - abortAt, 30s);
+    EXPECT_EQ(Texts(messages, kMsgError), (std::vector<std::string>{texts::kAborted}));
+    EXPECT_TRUE(Texts(messages, kMsgStatus).empty());
+    EXPECT_FALSE(Has(messages, kMsgEnableBack));
+    EXPECT_GE(CountOf(Image(2)), 1u);
+    EXPECT_LT(CountOf(Image(2)), 8u);
+    EXPECT_EQ(CountOf(Image(3)), 0u);
+    EXPECT_EQ(CountOfType(kBaudRateRequest), 1u); // the fast rate only: no way back after
+    EXPECT_FALSE(core_->Link().WaitsInterrupted());
+    std::uint8_t byte = 0;
+    EXPECT_EQ(core_->Link().ReadByte(byte, 0), kWaitTimeout);
 }
 
 // Aborts: each lands while a record of its phase is being programmed (the device takes

@@ -26,6 +26,9 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kPacingChunk = 16;
 constexpr int kWriteSliceMs = 200;
+// Babble put on the line per turn of the device thread when the line is not paced: large
+// enough to keep a fast reader busy, small enough to keep the thread responsive.
+constexpr std::size_t kBabbleBurst = 512;
 
 Bytes Word(std::uint16_t word) {
     return {static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word & 0xFFu)};
@@ -33,7 +36,8 @@ Bytes Word(std::uint16_t word) {
 
 // Text lines as the bootloader sends them: each ended by a zero byte, then one more zero
 // byte. Without lines that is two zero bytes, as the first zero only ends an empty line.
-void AppendLines(Bytes& out, const std::vector<std::string>& lines) {
+// An open reply (a babbling one) gets the lines only: more follow and the end never comes.
+void AppendLines(Bytes& out, const std::vector<std::string>& lines, bool close = true) {
     bool any = false;
     for (const std::string& line : lines) {
         if (line.empty()) {
@@ -42,6 +46,9 @@ void AppendLines(Bytes& out, const std::vector<std::string>& lines) {
         out.insert(out.end(), line.begin(), line.end());
         out.push_back(0);
         any = true;
+    }
+    if (!close) {
+        return;
     }
     if (!any) {
         out.push_back(0);
@@ -135,8 +142,15 @@ private:
     bool Interrupted() const;
     bool SleepUntil(Clock::time_point deadline);
     bool Sleep(Clock::duration duration) { return SleepUntil(Clock::now() + duration); }
+    void GarbleForHostRate(Bytes& bytes);
     bool Transmit(Bytes bytes);
     bool Answer(const DevSimRecordRef& record, Bytes bytes);
+    void StartBabble(const DevSimRecordRef& record);
+    void StopBabble();
+    void PumpBabble();
+    void StopReading(const DevSimRecordRef& record);
+    void ResumeReading();
+    void PublishFault(DevSimFaultEvent::Kind kind, const DevSimRecordRef& record);
     void ReadIncoming();
     void HangUp();
 
@@ -150,9 +164,9 @@ private:
     bool ProcessBuffer();
     void PublishDropped(std::size_t count);
     bool HandleRecord(const CDevSimPackageIndex::Record& record);
-    bool HandleDataRecord(const CDevSimPackageIndex::Record& record);
+    bool HandleDataRecord(const CDevSimPackageIndex::Record& record, bool babble);
     bool Refuse(const CDevSimPackageIndex::Record& record, const char* why);
-    std::optional<DevSimFault> TakeFault(const DevSimRecordRef& record);
+    std::optional<DevSimFault> TakeFault(const DevSimRecordRef& record, std::size_t arrival);
     bool LoaderFits(const VersionDescriptor& loader) const;
     std::vector<std::string> InformationLines(std::uint32_t list) const;
     std::vector<std::string> RunModule(const CDevSimPackageIndex::Module& module);
@@ -191,6 +205,13 @@ private:
     bool m_flashModuleLoaded = false;
     bool m_eraseArmed = false; // the flash module erases before it programs the first record
     bool m_outOfOrder = false;
+    std::size_t m_received = 0;   // records recognised since Start, for faults tied to arrivals
+    std::uint16_t m_wordMask = 0; // applied to the next answer's reply word, then cleared
+    bool m_babbling = false;
+    Bytes m_babbleOut;                 // babble bytes not yet taken by the line
+    std::size_t m_babbleLineBytes = 0; // of m_babbleOut, until the current line is complete
+    Clock::time_point m_babbleDue;
+    bool m_readingStopped = false;
 };
 
 void CDeviceSimulator::Device::Trace(const std::string& line) const {
@@ -239,20 +260,26 @@ bool CDeviceSimulator::Device::SleepUntil(Clock::time_point deadline) {
     }
 }
 
-// Puts bytes on the line at the device's rate. When the host's port runs at another rate,
-// what it receives is garbage of the same length.
+// What the host receives while its port runs at another rate than the device: garbage of
+// the same length.
+void CDeviceSimulator::Device::GarbleForHostRate(Bytes& bytes) {
+    const std::uint32_t hostBaud = m_sim.m_pty.SlaveBaudRate();
+    if (bytes.empty() || hostBaud == 0 || hostBaud == m_baud) {
+        return;
+    }
+    for (std::uint8_t& byte : bytes) {
+        byte = m_noise.Byte();
+    }
+    Trace("tx garbled: host at " + std::to_string(hostBaud) + " baud, device at " +
+          std::to_string(m_baud));
+}
+
+// Puts bytes on the line at the device's rate.
 bool CDeviceSimulator::Device::Transmit(Bytes bytes) {
     if (bytes.empty()) {
         return true;
     }
-    const std::uint32_t hostBaud = m_sim.m_pty.SlaveBaudRate();
-    if (hostBaud != 0 && hostBaud != m_baud) {
-        for (std::uint8_t& byte : bytes) {
-            byte = m_noise.Byte();
-        }
-        Trace("tx garbled: host at " + std::to_string(hostBaud) + " baud, device at " +
-              std::to_string(m_baud));
-    }
+    GarbleForHostRate(bytes);
     const auto start = Clock::now();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
@@ -274,6 +301,7 @@ bool CDeviceSimulator::Device::Transmit(Bytes bytes) {
                 return false;
             }
             done += static_cast<std::size_t>(n);
+            Publish([n](DevSimState& state) { state.bytesSent += static_cast<std::size_t>(n); });
         }
         sent += chunk;
     }
@@ -284,6 +312,13 @@ bool CDeviceSimulator::Device::Transmit(Bytes bytes) {
 // as the scenario's probabilities say, then transmitted.
 bool CDeviceSimulator::Device::Answer(const DevSimRecordRef& record, Bytes bytes) {
     const std::size_t number = m_answers++;
+    if (m_wordMask != 0 && bytes.size() >= 2) {
+        bytes[0] = static_cast<std::uint8_t>(bytes[0] ^ (m_wordMask >> 8));
+        bytes[1] = static_cast<std::uint8_t>(bytes[1] ^ (m_wordMask & 0xFFu));
+        m_wordMask = 0;
+        PublishFault(DevSimFaultEvent::Kind::WordCorrupted, record);
+        Trace("fault: reply word altered");
+    }
     const bool drop = m_decisions.Uniform() < m_scenario.dropProbability;
     const bool corrupt = m_decisions.Uniform() < m_scenario.corruptProbability;
     const bool garbage = m_decisions.Uniform() < m_scenario.garbageProbability;
@@ -315,6 +350,94 @@ bool CDeviceSimulator::Device::Answer(const DevSimRecordRef& record, Bytes bytes
     }
     Trace("tx " + Hex(bytes) + (events.empty() ? "" : " (faulty)"));
     return Transmit(std::move(bytes));
+}
+
+void CDeviceSimulator::Device::PublishFault(DevSimFaultEvent::Kind kind,
+                                            const DevSimRecordRef& record) {
+    Publish([&](DevSimState& state) { state.faultEvents.push_back({kind, record, 0}); });
+}
+
+void CDeviceSimulator::Device::StartBabble(const DevSimRecordRef& record) {
+    m_babbling = true;
+    m_babbleOut.clear();
+    m_babbleLineBytes = 0;
+    m_babbleDue = Clock::now();
+    Publish([&](DevSimState& state) {
+        state.babbling = true;
+        state.faultEvents.push_back({DevSimFaultEvent::Kind::Babbled, record, 0});
+    });
+    Trace("fault: babbling from now on");
+}
+
+void CDeviceSimulator::Device::StopBabble() {
+    if (!m_babbling) {
+        return;
+    }
+    m_babbling = false;
+    m_babbleOut.clear();
+    m_babbleLineBytes = 0;
+    Publish([](DevSimState& state) { state.babbling = false; });
+    Trace("babble ends");
+}
+
+// Puts what the line takes now of the endless text, without waiting: the device thread
+// goes back to its poll, so records, commands and a stop are still seen at once.
+void CDeviceSimulator::Device::PumpBabble() {
+    const std::size_t lineSize = m_scenario.babbleLine.size() + 1;
+    if (m_babbleOut.empty()) {
+        const std::size_t lines =
+            m_scenario.pacing ? 1 : std::max<std::size_t>(1, kBabbleBurst / lineSize);
+        for (std::size_t i = 0; i < lines; ++i) {
+            m_babbleOut.insert(m_babbleOut.end(), m_scenario.babbleLine.begin(),
+                               m_scenario.babbleLine.end());
+            m_babbleOut.push_back(0);
+        }
+        GarbleForHostRate(m_babbleOut);
+    }
+    const ssize_t n = m_sim.m_pty.Write(m_babbleOut.data(), m_babbleOut.size(), 0);
+    if (n < 0) {
+        Trace("line gone while babbling");
+        m_lineGone = true;
+        return;
+    }
+    const auto count = static_cast<std::size_t>(n);
+    m_babbleOut.erase(m_babbleOut.begin(), m_babbleOut.begin() + n);
+    m_babbleLineBytes += count;
+    const std::size_t lines = m_babbleLineBytes / lineSize;
+    m_babbleLineBytes %= lineSize;
+    Publish([&](DevSimState& state) {
+        state.bytesSent += count;
+        state.babbleLines += lines;
+    });
+    if (m_scenario.pacing && count > 0) {
+        m_babbleDue = Clock::now() + LineTime(count, m_baud);
+    }
+}
+
+void CDeviceSimulator::Device::StopReading(const DevSimRecordRef& record) {
+    m_readingStopped = true;
+    if (const int error = m_sim.m_pty.HoldSlaveOutput(true); error != 0) {
+        Trace("cannot hold the port's output: errno " + std::to_string(error));
+    }
+    Publish([&](DevSimState& state) {
+        state.readingStopped = true;
+        state.faultEvents.push_back({DevSimFaultEvent::Kind::StoppedReading, record, 0});
+    });
+    Trace("fault: the device stops reading the line");
+}
+
+void CDeviceSimulator::Device::ResumeReading() {
+    if (!m_readingStopped) {
+        return;
+    }
+    m_readingStopped = false;
+    m_sim.m_pty.HoldSlaveOutput(false);
+    // What piled up meanwhile was never heard.
+    std::uint8_t chunk[kReadChunk];
+    while (m_sim.m_pty.Read(chunk, sizeof chunk, 0) > 0) {
+    }
+    Publish([](DevSimState& state) { state.readingStopped = false; });
+    Trace("reading the line again");
 }
 
 void CDeviceSimulator::Device::ReadIncoming() {
@@ -365,10 +488,18 @@ void CDeviceSimulator::Device::ApplyCommands() {
         commands.swap(m_sim.m_commands);
     }
     for (Command command : commands) {
-        if (command == Command::PowerOff) {
+        switch (command) {
+        case Command::PowerOff:
             PowerOff();
-        } else {
+            break;
+        case Command::PowerOn:
             PowerOn();
+            break;
+        case Command::HangUp:
+            if (!m_lineGone) {
+                HangUp();
+            }
+            break;
         }
     }
     if (!commands.empty()) {
@@ -404,6 +535,8 @@ void CDeviceSimulator::Device::PowerOff() {
     if (!m_poweredOn) {
         return;
     }
+    StopBabble();
+    ResumeReading();
     m_poweredOn = false;
     m_poweredUp = false;
     m_bootloaderActive = false;
@@ -455,17 +588,29 @@ void CDeviceSimulator::Device::Run() {
     while (!m_stop.stop_requested() && !m_lineGone) {
         ApplyCommands();
         CheckPowerUp();
-        if (!ProcessBuffer()) {
+        if (!m_readingStopped && !ProcessBuffer()) {
             continue;
         }
 
+        const auto now = Clock::now();
         int timeoutMs = -1;
+        const auto waitAtMost = [&timeoutMs, now](Clock::time_point until) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+            const int ms = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+            timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+        };
         if (m_poweredOn && !m_poweredUp) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(m_powerUpAt - Clock::now());
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+            waitAtMost(m_powerUpAt);
         }
-        pollfd fds[2] = {{m_sim.m_pty.MasterFd(), POLLIN, 0}, {m_sim.m_wakeFd, POLLIN, 0}};
+        const bool babbleDue = m_babbling && now >= m_babbleDue;
+        if (m_babbling && !babbleDue) {
+            waitAtMost(m_babbleDue);
+        }
+        // A device that no longer reads must not be woken by what waits on the line, or
+        // this loop would spin.
+        const short lineEvents =
+            static_cast<short>((m_readingStopped ? 0 : POLLIN) | (babbleDue ? POLLOUT : 0));
+        pollfd fds[2] = {{m_sim.m_pty.MasterFd(), lineEvents, 0}, {m_sim.m_wakeFd, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) {
@@ -479,7 +624,12 @@ void CDeviceSimulator::Device::Run() {
         } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             Trace("line gone");
             m_lineGone = true;
+        } else if ((fds[0].revents & POLLOUT) != 0 && m_babbling) {
+            PumpBabble();
         }
+    }
+    if (m_readingStopped && !m_lineGone) {
+        m_sim.m_pty.HoldSlaveOutput(false);
     }
     Publish([](DevSimState& state) { state.running = false; });
 }
@@ -496,8 +646,12 @@ void CDeviceSimulator::Device::PublishDropped(std::size_t count) {
 bool CDeviceSimulator::Device::ProcessBuffer() {
     std::size_t dropped = 0;
     bool whole = true;
-    while (!m_buffer.empty()) {
+    while (!m_buffer.empty() && !m_readingStopped) {
         const auto match = m_index.MatchHead(m_buffer);
+        if (match.match != CDevSimPackageIndex::Match::None) {
+            // A babbling device still listens: a record coming in ends the babble.
+            StopBabble();
+        }
         if (match.match == CDevSimPackageIndex::Match::Partial) {
             break;
         }
@@ -536,9 +690,12 @@ bool CDeviceSimulator::Device::ProcessBuffer() {
 // ---------------------------------------------------------------------------------------
 // Records
 
-std::optional<DevSimFault> CDeviceSimulator::Device::TakeFault(const DevSimRecordRef& record) {
+std::optional<DevSimFault> CDeviceSimulator::Device::TakeFault(const DevSimRecordRef& record,
+                                                               std::size_t arrival) {
     for (std::size_t i = 0; i < m_scenario.faults.size(); ++i) {
-        if (m_scenario.faults[i].record == record && m_faultsLeft[i] != 0) {
+        const DevSimFault& fault = m_scenario.faults[i];
+        const bool hit = fault.nth != 0 ? fault.nth == arrival : fault.record == record;
+        if (hit && m_faultsLeft[i] != 0) {
             if (m_faultsLeft[i] > 0) {
                 --m_faultsLeft[i];
             }
@@ -552,6 +709,8 @@ bool CDeviceSimulator::Device::HandleRecord(const CDevSimPackageIndex::Record& r
     const auto now = Clock::now();
     const std::uint16_t type = record.header.type;
     const bool activation = type == kActivationBlock;
+    const std::size_t arrival = ++m_received;
+    m_wordMask = 0;
 
     if (!activation && m_bootloaderActive && m_scenario.idleTimeout.count() > 0 &&
         now - m_lastActivity > m_scenario.idleTimeout) {
@@ -585,7 +744,8 @@ bool CDeviceSimulator::Device::HandleRecord(const CDevSimPackageIndex::Record& r
     }
     m_lastActivity = now;
 
-    if (const auto fault = TakeFault(record.ref)) {
+    bool babble = false;
+    if (const auto fault = TakeFault(record.ref, arrival)) {
         switch (fault->kind) {
         case DevSimFault::Kind::HangUp:
             Publish([&](DevSimState& state) {
@@ -619,14 +779,53 @@ bool CDeviceSimulator::Device::HandleRecord(const CDevSimPackageIndex::Record& r
             return Sleep(m_scenario.replyLatency) &&
                    Answer(record.ref,
                           Word(static_cast<std::uint16_t>(0x8000u | (fault->code & kCodeMask))));
+        case DevSimFault::Kind::StopReading:
+            StopReading(record.ref);
+            return false;
+        case DevSimFault::Kind::Babble:
+            babble = true;
+            break;
+        case DevSimFault::Kind::CorruptWord:
+            m_wordMask = fault->code != 0 ? fault->code : 0x8000;
+            break;
+        case DevSimFault::Kind::Echo:
+            PublishFault(DevSimFaultEvent::Kind::Echoed, record.ref);
+            Trace("fault: echoing the record");
+            if (!Transmit(record.payload)) {
+                return false;
+            }
+            break;
+        }
+    }
+    if (m_scenario.echoProbability > 0 && m_decisions.Uniform() < m_scenario.echoProbability) {
+        PublishFault(DevSimFaultEvent::Kind::Echoed, record.ref);
+        Trace("echoing the record");
+        if (!Transmit(record.payload)) {
+            return false;
         }
     }
 
     if (record.module >= 0) {
-        return HandleDataRecord(record);
+        return HandleDataRecord(record, babble);
+    }
+    if (type == kInformationRequest) {
+        if (m_scenario.informationReply == DevSimReplyMode::Silent) {
+            PublishFault(DevSimFaultEvent::Kind::Silenced, record.ref);
+            Trace("information request unanswered");
+            return true;
+        }
+        babble = babble || m_scenario.informationReply == DevSimReplyMode::Babble;
     }
     if (!Sleep(m_scenario.replyLatency)) {
         return false;
+    }
+    if (babble && type != kInformationRequest) {
+        // A request that expects no text: its word, then the babble; it is not carried out.
+        if (!Answer(record.ref, Word(static_cast<std::uint16_t>(type & ~kReplyFlag)))) {
+            return false;
+        }
+        StartBabble(record.ref);
+        return true;
     }
     switch (type) {
     case kActivationBlock:
@@ -638,12 +837,24 @@ bool CDeviceSimulator::Device::HandleRecord(const CDevSimPackageIndex::Record& r
         return Answer(record.ref, Word(type));
     case kInformationRequest: {
         Bytes reply = Word(type);
-        AppendLines(reply, InformationLines(record.header.parameter));
-        return Answer(record.ref, std::move(reply));
+        AppendLines(reply, InformationLines(record.header.parameter), !babble);
+        if (!Answer(record.ref, std::move(reply))) {
+            return false;
+        }
+        if (babble) {
+            StartBabble(record.ref);
+        }
+        return true;
     }
     case kBaudRateRequest: {
         if (!Answer(record.ref, Word(static_cast<std::uint16_t>(type & ~kReplyFlag)))) {
             return false;
+        }
+        if (m_scenario.ignoreBaudChange) {
+            PublishFault(DevSimFaultEvent::Kind::BaudChangeIgnored, record.ref);
+            Trace("fault: speed change acknowledged, line stays at " + std::to_string(m_baud) +
+                  " baud");
+            return true;
         }
         if (record.header.parameter != 0) {
             m_baud = record.header.parameter;
@@ -699,9 +910,18 @@ bool CDeviceSimulator::Device::LoaderFits(const VersionDescriptor& loader) const
            m_bootloaderVersion.major == loader.major && !loader.IsGreater(m_bootloaderVersion);
 }
 
-bool CDeviceSimulator::Device::HandleDataRecord(const CDevSimPackageIndex::Record& record) {
+bool CDeviceSimulator::Device::HandleDataRecord(const CDevSimPackageIndex::Record& record,
+                                                bool babble) {
     const auto moduleIndex = static_cast<std::size_t>(record.module);
     const CDevSimPackageIndex::Module& module = m_index.Modules()[moduleIndex];
+    if (module.role == CDevSimPackageIndex::Role::BoardId) {
+        if (m_scenario.boardIdReply == DevSimReplyMode::Silent) {
+            PublishFault(DevSimFaultEvent::Kind::Silenced, record.ref);
+            Trace("board identification record unanswered");
+            return true;
+        }
+        babble = babble || m_scenario.boardIdReply == DevSimReplyMode::Babble;
+    }
     if (module.loader && !LoaderFits(*module.loader)) {
         return Refuse(record, "module made for another bootloader");
     }
@@ -734,11 +954,20 @@ bool CDeviceSimulator::Device::HandleDataRecord(const CDevSimPackageIndex::Recor
         }
     }
     if (!record.header.ExpectsReply()) {
+        if (babble) {
+            StartBabble(record.ref);
+        }
         return true;
     }
     Bytes reply = Word(record.header.type);
-    AppendLines(reply, lines);
-    return Answer(record.ref, std::move(reply));
+    AppendLines(reply, lines, !babble);
+    if (!Answer(record.ref, std::move(reply))) {
+        return false;
+    }
+    if (babble) {
+        StartBabble(record.ref);
+    }
+    return true;
 }
 
 std::vector<std::string>
@@ -980,6 +1209,10 @@ void CDeviceSimulator::PowerOn() {
 void CDeviceSimulator::PowerCycle() {
     PostCommand(Command::PowerOff);
     PostCommand(Command::PowerOn);
+}
+
+void CDeviceSimulator::HangUp() {
+    PostCommand(Command::HangUp);
 }
 
 DevSimState CDeviceSimulator::Snapshot() const {

@@ -42,7 +42,12 @@ struct DevSimFaultEvent {
         HungUp,
         Dropped,   // an answer was not sent
         Corrupted, // an answer was sent with one byte altered
-        Garbage    // random bytes went out in front of an answer
+        Garbage,   // random bytes went out in front of an answer
+        Babbled,   // an answer turned into endless text lines
+        StoppedReading,
+        WordCorrupted,    // a reply word went out altered (DevSimFault::CorruptWord)
+        Echoed,           // a record's bytes went back in front of its answer
+        BaudChangeIgnored // a speed change was acknowledged but not followed
     };
     Kind kind = Kind::Refused;
     DevSimRecordRef record; // the record being answered
@@ -59,7 +64,9 @@ struct DevSimState {
     bool launched = false;         // the launch request was accepted
     bool startupPrinted = false;   // the start-up text went out completely
     bool hungUp = false;
-    bool deadSilent = false; // a Silent fault without limit struck
+    bool deadSilent = false;     // a Silent fault without limit struck
+    bool babbling = false;       // endless text lines are going out now
+    bool readingStopped = false; // a StopReading fault struck: the line is not read
 
     std::uint32_t baud = 0;                 // the device's current line rate
     std::vector<std::uint32_t> baudChanges; // rates switched to, in order
@@ -68,6 +75,8 @@ struct DevSimState {
     std::vector<DevSimReceivedRecord> records;
     std::size_t activationsAnswered = 0;
     std::size_t answersSent = 0;       // every answer the device meant to send, dropped ones too
+    std::size_t bytesSent = 0;         // every byte put on the line (answers, noise, babble)
+    std::size_t babbleLines = 0;       // babble lines put on the line completely
     std::size_t unrecognisedBytes = 0; // discarded while resynchronising on the payloads
     std::size_t wrongRateBytes = 0;    // arrived while the host's rate differed
     std::size_t powerCycles = 0;
@@ -152,6 +161,9 @@ public:
     void PowerOff();
     void PowerOn();
     void PowerCycle();
+    // Pulls the line now, as a HangUp fault does (a watchdog's last resort against a host
+    // that no longer ends a conversation by itself). Returns once applied.
+    void HangUp();
 
     DevSimState Snapshot() const;
     bool HoldsCompleteImage() const;
@@ -172,7 +184,7 @@ public:
 
 private:
     class Device;
-    enum class Command : std::uint8_t { PowerOff, PowerOn };
+    enum class Command : std::uint8_t { PowerOff, PowerOn, HangUp };
 
     void Run(const std::stop_token& stop);
     void PostCommand(Command command);

@@ -179,6 +179,33 @@ bool ParseDevSimCommandLine(const std::vector<std::string>& args, DevSimOptions&
             ok = fault(DevSimFault::Kind::Silent, "RECORD[:TIMES]");
         } else if (name == "--hang-up") {
             ok = fault(DevSimFault::Kind::HangUp, "RECORD");
+        } else if (name == "--babble") {
+            ok = fault(DevSimFault::Kind::Babble, "RECORD[:TIMES]");
+        } else if (name == "--stop-reading") {
+            ok = fault(DevSimFault::Kind::StopReading, "RECORD");
+        } else if (name == "--corrupt-word") {
+            ok = fault(DevSimFault::Kind::CorruptWord, "RECORD[:TIMES[:MASK]]");
+        } else if (name == "--echo") {
+            ok = fault(DevSimFault::Kind::Echo, "RECORD[:TIMES]");
+        } else if (name == "--information-reply" || name == "--board-id-reply") {
+            const std::string text = value();
+            const auto mode = ParseDevSimReplyMode(text);
+            if (!mode) {
+                error = name + " needs normal, silent or babble, not \"" + text + "\"";
+                ok = false;
+            } else {
+                (name == "--information-reply" ? s.informationReply : s.boardIdReply) = *mode;
+            }
+        } else if (name == "--ignore-baud-change") {
+            ok = flag(s.ignoreBaudChange, true);
+        } else if (name == "--babble-line") {
+            s.babbleLine = UnescapeDevSimText(value());
+            if (s.babbleLine.empty() || s.babbleLine.find('\0') != std::string::npos) {
+                error = "--babble-line needs a text without zero bytes";
+                ok = false;
+            }
+        } else if (name == "--echo-probability") {
+            ok = probability(s.echoProbability);
         } else if (name == "--drop-probability") {
             ok = probability(s.dropProbability);
         } else if (name == "--corrupt-probability") {
@@ -316,18 +343,40 @@ std::string DevSimHelpText() {
         "  --fast                      no delays and no pacing (for benchmarks)\n"
         "\n"
         "Faults (RECORD is image:N or utility:N, the record's number in its package; see\n"
-        "--list-records; TIMES is a count or \"always\"; each option may be repeated):\n"
+        "--list-records; or nth:N, the Nth record received whatever it is, counted from 1,\n"
+        "striking once; TIMES is a count or \"always\"; each option may be repeated):\n"
         "  --refuse RECORD[:TIMES]     refuse the record (bit 15 + its code), once by default\n"
         "  --redirect RECORD:CODE[:TIMES]\n"
         "                              answer the record with bit 15 + CODE, once by default\n"
         "  --silent RECORD[:TIMES]     do not answer the record; \"always\" falls silent for\n"
         "                              good from that record on\n"
         "  --hang-up RECORD            hang the line up when the record arrives\n"
+        "  --babble RECORD[:TIMES]     take the record and begin its answer, then send short\n"
+        "                              text lines without end, never the closing empty line,\n"
+        "                              until the next record arrives\n"
+        "  --stop-reading RECORD       from the record on (unanswered) stop reading the line\n"
+        "                              and hold the port's output, so the host's writes block\n"
+        "                              whatever it purges, until SIGUSR1 or the end\n"
+        "  --corrupt-word RECORD[:TIMES[:MASK]]\n"
+        "                              send the reply word XORed with MASK (default 0x8000)\n"
+        "  --echo RECORD[:TIMES]       send the record's bytes back in front of the answer\n"
+        "  --information-reply normal|silent|babble\n"
+        "                              how every information request is answered; silent\n"
+        "                              still answers activation (default normal)\n"
+        "  --board-id-reply normal|silent|babble\n"
+        "                              how every record of the board identification module\n"
+        "                              is answered (default normal)\n"
+        "  --ignore-baud-change        acknowledge a speed change but stay at the old rate\n"
+        "  --babble-line TEXT          the line a babbling device repeats (default \"" +
+        d.babbleLine +
+        "\")\n"
         "  --drop-probability P        each answer is lost with probability P (default 0)\n"
         "  --corrupt-probability P     each answer has one byte altered with probability P\n"
         "                              (default 0)\n"
         "  --garbage-probability P     each answer is preceded by 1 to 8 random bytes with\n"
         "                              probability P (default 0)\n"
+        "  --echo-probability P        each record handled is echoed in front of its answer\n"
+        "                              with probability P (default 0)\n"
         "  --power-up-garbage N        random bytes sent when the power-up delay has passed\n"
         "                              (default 0)\n"
         "  --seed N                    seed of the random faults (default " +

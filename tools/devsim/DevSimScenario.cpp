@@ -98,20 +98,29 @@ std::optional<DevSimRecordRef> ParseDevSimRecordRef(std::string_view text) {
 }
 
 std::optional<DevSimFault> ParseDevSimFault(DevSimFault::Kind kind, std::string_view text) {
+    using Kind = DevSimFault::Kind;
     const auto parts = Split(text, ':');
     if (parts.size() < 2) {
         return std::nullopt;
     }
-    const std::string recordText = std::string(parts[0]) + ":" + std::string(parts[1]);
-    const auto record = ParseDevSimRecordRef(recordText);
-    if (!record) {
-        return std::nullopt;
-    }
     DevSimFault fault;
     fault.kind = kind;
-    fault.record = *record;
+    if (Lowered(parts[0]) == "nth") {
+        const auto nth = ParseInteger(parts[1]);
+        if (!nth || *nth < 1 || *nth > 100000000) {
+            return std::nullopt;
+        }
+        fault.nth = static_cast<std::size_t>(*nth);
+    } else {
+        const std::string recordText = std::string(parts[0]) + ":" + std::string(parts[1]);
+        const auto record = ParseDevSimRecordRef(recordText);
+        if (!record) {
+            return std::nullopt;
+        }
+        fault.record = *record;
+    }
     std::size_t next = 2;
-    if (kind == DevSimFault::Kind::Redirect) {
+    if (kind == Kind::Redirect) {
         if (parts.size() <= next) {
             return std::nullopt;
         }
@@ -121,15 +130,26 @@ std::optional<DevSimFault> ParseDevSimFault(DevSimFault::Kind kind, std::string_
         }
         fault.code = static_cast<std::uint16_t>(*code);
     }
-    if (kind == DevSimFault::Kind::HangUp) {
+    if (kind == Kind::HangUp || kind == Kind::StopReading) {
         return parts.size() == next ? std::optional<DevSimFault>(fault) : std::nullopt;
     }
-    if (parts.size() > next) {
+    // An arrival happens once: a count makes no sense there, but a mask still does.
+    if (parts.size() > next && fault.nth == 0) {
         const auto times = ParseTimes(parts[next++]);
         if (!times) {
             return std::nullopt;
         }
         fault.times = *times;
+    }
+    if (kind == Kind::CorruptWord) {
+        fault.code = 0x8000;
+        if (parts.size() > next) {
+            const auto mask = ParseInteger(parts[next++]);
+            if (!mask || *mask <= 0 || *mask > 0xFFFF) {
+                return std::nullopt;
+            }
+            fault.code = static_cast<std::uint16_t>(*mask);
+        }
     }
     if (parts.size() != next) {
         return std::nullopt;
@@ -147,6 +167,20 @@ std::optional<DevSimCrcVerdict> ParseDevSimCrcVerdict(std::string_view text) {
     }
     if (lowered == "none") {
         return DevSimCrcVerdict::NoLine;
+    }
+    return std::nullopt;
+}
+
+std::optional<DevSimReplyMode> ParseDevSimReplyMode(std::string_view text) {
+    const std::string lowered = Lowered(text);
+    if (lowered == "normal") {
+        return DevSimReplyMode::Normal;
+    }
+    if (lowered == "silent") {
+        return DevSimReplyMode::Silent;
+    }
+    if (lowered == "babble") {
+        return DevSimReplyMode::Babble;
     }
     return std::nullopt;
 }
@@ -213,6 +247,41 @@ std::string ToString(DevSimCrcVerdict verdict) {
         return "none";
     }
     return "good";
+}
+
+std::string ToString(DevSimReplyMode mode) {
+    switch (mode) {
+    case DevSimReplyMode::Normal:
+        return "normal";
+    case DevSimReplyMode::Silent:
+        return "silent";
+    case DevSimReplyMode::Babble:
+        return "babble";
+    }
+    return "normal";
+}
+
+std::string ToString(DevSimFault::Kind kind) {
+    using Kind = DevSimFault::Kind;
+    switch (kind) {
+    case Kind::Refuse:
+        return "refuse";
+    case Kind::Redirect:
+        return "redirect";
+    case Kind::Silent:
+        return "silent";
+    case Kind::HangUp:
+        return "hang-up";
+    case Kind::Babble:
+        return "babble";
+    case Kind::StopReading:
+        return "stop-reading";
+    case Kind::CorruptWord:
+        return "corrupt-word";
+    case Kind::Echo:
+        return "echo";
+    }
+    return "?";
 }
 
 } // namespace quillon

@@ -31,19 +31,45 @@ enum class DevSimCrcVerdict : std::uint8_t {
 
 // A misbehaviour of the device, tied to one record. Each time the device receives that
 // record (and would otherwise answer it) the fault is applied instead of the normal
-// answer, until `times` is used up.
+// answer, until `times` is used up. With `nth` set the fault is tied to an arrival
+// instead: it strikes the nth record the device recognises (counted from 1 since Start,
+// as DevSimState::records lists them, ignored ones included), whatever record that is.
 struct DevSimFault {
     enum class Kind : std::uint8_t {
         Refuse,   // answers bit 15 + the record's own code; the host resends
         Redirect, // answers bit 15 + `code`; the host continues at that record
         Silent,   // answers nothing; with times < 0 the device stops answering anything
-        HangUp    // the line disappears (the pseudo-terminal's master is closed)
+        HangUp,   // the line disappears (the pseudo-terminal's master is closed)
+        // The record is taken as usual and its answer begins (reply word, full type word,
+        // the real text lines), but then short text lines follow without end and never
+        // the closing empty line. The babble stops when the next record begins to
+        // arrive, at a power-off or at Stop.
+        Babble,
+        // The device stops reading the line from this record on (it is not answered):
+        // nothing more is taken off the pseudo-terminal and the slave's output is held,
+        // so the host's writes block, whatever it purges, until a power cycle or Stop.
+        StopReading,
+        // The record is handled as usual, but the first two bytes of its answer (the reply
+        // word) go out XORed with `code` (0x8000 when 0: an acceptance then reads as a
+        // refusal or redirect, a refusal as an acceptance).
+        CorruptWord,
+        // The record's own bytes go back to the host in front of its answer, as a line
+        // with local echo does: the host finds them where the reply word belongs.
+        Echo
     };
 
     Kind kind = Kind::Refuse;
     DevSimRecordRef record;
     int times = 1;          // how often the fault strikes; < 0: every time (Silent: for ever)
-    std::uint16_t code = 0; // Redirect: the 14-bit record code asked for
+    std::uint16_t code = 0; // Redirect: the 14-bit record code asked for; CorruptWord: mask
+    std::size_t nth = 0;    // not 0: strikes the nth record received instead of `record`
+};
+
+// How the device answers a whole kind of request, every time it comes.
+enum class DevSimReplyMode : std::uint8_t {
+    Normal,
+    Silent, // no answer at all; activation blocks are still answered
+    Babble  // the answer begins, then text lines follow without end (DevSimFault::Babble)
 };
 
 // Everything that makes one simulated device: what it reports, how fast it is, and how
@@ -104,12 +130,23 @@ struct DevSimScenario {
 
     // Faults.
     std::vector<DevSimFault> faults;
+    // Every information request (0x3A02), and every record of the board identification
+    // module, answered as these say.
+    DevSimReplyMode informationReply = DevSimReplyMode::Normal;
+    DevSimReplyMode boardIdReply = DevSimReplyMode::Normal;
+    // The speed change request is acknowledged but the device stays at its rate.
+    bool ignoreBaudChange = false;
+    // The text line a babbling device repeats (sent with its closing zero byte).
+    std::string babbleLine = "babble";
     // Per answer, with these probabilities (0 to 1): not sent; sent with one byte
     // altered; preceded by 1 to 8 random bytes. All drawn from `seed`, so the same
     // traffic meets the same faults.
     double dropProbability = 0.0;
     double corruptProbability = 0.0;
     double garbageProbability = 0.0;
+    // Per record handled, with this probability: its bytes are echoed back in front of
+    // the answer (as DevSimFault::Echo). Drawn from `seed` too, only when above 0.
+    double echoProbability = 0.0;
     // Random bytes the device emits once its power-up delay has passed.
     std::size_t powerUpGarbage = 0;
     std::uint64_t seed = 1;
@@ -124,15 +161,21 @@ struct DevSimScenario {
 // "image:12", "utility:40" (also "firmware:", "fw:", "util:"); the number is decimal or
 // 0x-prefixed hex.
 std::optional<DevSimRecordRef> ParseDevSimRecordRef(std::string_view text);
-// "RECORD[:TIMES]" for Refuse and Silent, "RECORD:CODE[:TIMES]" for Redirect, "RECORD"
-// for HangUp; TIMES "always" or a negative number means every time.
+// "RECORD[:TIMES]" for Refuse, Silent, Babble and Echo, "RECORD:CODE[:TIMES]" for
+// Redirect, "RECORD[:TIMES[:MASK]]" for CorruptWord, "RECORD" for HangUp and StopReading;
+// TIMES "always" or a negative number means every time. RECORD may also be "nth:N", the
+// Nth record received (N from 1; no TIMES then, it strikes once).
 std::optional<DevSimFault> ParseDevSimFault(DevSimFault::Kind kind, std::string_view text);
 // "good", "bad", "none"
 std::optional<DevSimCrcVerdict> ParseDevSimCrcVerdict(std::string_view text);
+// "normal", "silent", "babble"
+std::optional<DevSimReplyMode> ParseDevSimReplyMode(std::string_view text);
 // Replaces the escapes \r, \n, \t, \\ and \xHH by the characters they stand for.
 std::string UnescapeDevSimText(std::string_view text);
 
 std::string ToString(const DevSimRecordRef& record);
 std::string ToString(DevSimCrcVerdict verdict);
+std::string ToString(DevSimReplyMode mode);
+std::string ToString(DevSimFault::Kind kind);
 
 } // namespace quillon

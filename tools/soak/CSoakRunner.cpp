@@ -56,20 +56,6 @@ SoakOutcome OutcomeOfError(const char* text) {
     return SoakOutcome::LaunchFailed;
 }
 
-const char* KindText(DevSimFault::Kind kind) {
-    switch (kind) {
-    case DevSimFault::Kind::Refuse:
-        return "refuse";
-    case DevSimFault::Kind::Redirect:
-        return "redirect";
-    case DevSimFault::Kind::Silent:
-        return "silent";
-    case DevSimFault::Kind::HangUp:
-        return "hang-up";
-    }
-    return "?";
-}
-
 } // namespace
 
 const char* ToString(SoakOutcome outcome) {
@@ -317,7 +303,7 @@ SoakRunPlan CSoakRunner::Plan(int number, std::mt19937_64& random) const {
             break;
         }
         s.faults.push_back(fault);
-        note(std::string(KindText(fault.kind)) +
+        note(ToString(fault.kind) +
              (fault.kind == DevSimFault::Kind::HangUp ? ""
               : fault.times < 0                       ? " for good"
                                                       : " x" + std::to_string(fault.times)) +
