@@ -1,7 +1,7 @@
 // The engine's whole conversation with a device that says whatever the input says:
 // activation, the information query, the board identification module, then the upload
 // (flash module, speed switch, firmware image, CRC module, launch, start-up watch), over an
-// in-memory link with the shipped packages.
+// in-memory link with small packages of the shipped kinds (fuzz/packages).
 //
 // Input: one flag byte, then the device stream of CMemoryLink (answers, each a length byte
 // and its bytes; every send of the engine is answered by the next one). Flag bit 0 repeats
@@ -16,7 +16,6 @@
 
 #include "FuzzCheck.h"
 #include "package/RecordHeader.h"
-#include "resources/EmbeddedResources.h"
 #include "tests/support/CMemoryLink.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/CUploadCore.h"
@@ -26,7 +25,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -137,6 +140,14 @@ bool LaunchAcceptedThenBanner(const CMemoryLink& link, const std::vector<std::ui
     return printable.ends_with(quillon::CStartupWatcher::kStartupMessage);
 }
 
+std::vector<std::uint8_t> ReadPackage(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                    std::istreambuf_iterator<char>());
+    QUILLON_FUZZ_CHECK(!bytes.empty()); // the build makes both packages
+    return bytes;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -147,8 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto owned = std::make_unique<CMemoryLink>();
     CMemoryLink& link = *owned;
     CUploadCore core(std::move(owned));
-    core.LoadPackages(quillon::EmbeddedResources::UtilityPackage(),
-                      quillon::EmbeddedResources::FirmwareImage());
+    static const std::vector<std::uint8_t> utility = ReadPackage(QUILLON_CONVERSATION_UTILITY);
+    static const std::vector<std::uint8_t> firmware = ReadPackage(QUILLON_CONVERSATION_FIRMWARE);
+    core.LoadPackages(utility, firmware);
     core.CollectActivationBlocks();
     core.SetActivationSeed(1);
     core.SetSlowMode((flags & kFlagSlowMode) != 0);
@@ -167,6 +179,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RecordingSink sink;
         core.RunUpload(&sink);
         QUILLON_FUZZ_CHECK(sink.ended == 1);
+        if (std::getenv("QUILLON_CONVERSATION_TRACE") != nullptr) {
+            std::fprintf(stderr,
+                         "conversation: %s, %zu sends, %zu bytes read, %.1f s on the line\n",
+                         sink.succeeded ? "success" : "failure", link.Writes(), link.BytesRead(),
+                         link.SimulatedSeconds());
+        }
         if (sink.succeeded) {
             QUILLON_FUZZ_CHECK(LaunchAcceptedThenBanner(link, launch));
         }

@@ -47,8 +47,9 @@ for program in "$build"/fuzz/quillon-fuzz-*; do
     package | info_command) extra=(-max_len=8192) ;;
     conversation)
         # Each execution is a whole upload (a babbling device may feed the start-up watch
-        # a megabyte): a fixed-count run does a quarter as many.
-        extra=(-max_len=2048)
+        # a megabyte): a fixed-count run does a quarter as many, and slow inputs get a
+        # smaller share of the time.
+        extra=(-max_len=2048 -entropic_scale_per_exec_time=1)
         [ "$mode" = runs ] && target_limit=(-runs="$((amount / 4))" -seed=1)
         ;;
     esac
