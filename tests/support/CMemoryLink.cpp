@@ -119,6 +119,9 @@ void CMemoryLink::ClearReceiveBuffer() {
 }
 
 Status CMemoryLink::WriteAndDrain(const void* data, std::size_t size) {
+    if (WaitsInterrupted()) {
+        return kEAbort; // as the serial link: nothing is written once waits are cut short
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     ++writes_;
     simulatedSeconds_ += static_cast<double>(size) * ByteSeconds();
