@@ -446,6 +446,11 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
     const int count = module->descriptor.recordCount;
     int record = module->descriptorIndex + 1;
     int done = 0;
+    // A device may ask for records it already has (a redirect backwards), but one that
+    // keeps asking would hold the transfer for ever, each answer a new exchange. Eight per
+    // record of the module is far beyond any recovery; past it such a redirect counts as
+    // a failed attempt, like one that leads outside the module.
+    int rewindsLeft = count * kSendsPerRecord;
     while (done < count) {
         int attemptsLeft = kAttemptsPerModuleRecord;
         for (;;) {
@@ -454,7 +459,8 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
             }
             std::int32_t redirect = 0;
             const Status result = ExchangeRecord(record, lines, redirect, module->package);
-            if (redirect != 0 && done + redirect >= 1 && done + redirect <= count - 1) {
+            const bool inside = done + redirect >= 1 && done + redirect <= count - 1;
+            if (redirect != 0 && inside && (redirect > 0 || rewindsLeft-- > 0)) {
                 done += redirect - 1;
                 record += redirect - 1;
                 break;

@@ -145,5 +145,29 @@ INSTANTIATE_TEST_SUITE_P(
         Conversation{"EndlessInformationReply", BabblingInformation(), true, false}),
     [](const ::testing::TestParamInfo<Conversation>& param) { return param.param.name; });
 
+// A device that takes the first records of the image and then, for ever, asks for the
+// second one again whenever it gets the third: following it without limit would never end
+// the transfer. Here each rewind goes back one record and costs two sends (that record and
+// the one after it again), on top of the sends every record may take by itself.
+TEST(MemoryModuleTransferTest, EndlessRewindsEndTheTransfer) {
+    auto owned = std::make_unique<CMemoryLink>();
+    CMemoryLink& link = *owned;
+    CUploadCore core(std::move(owned));
+    core.LoadPackages(EmbeddedResources::UtilityPackage(), EmbeddedResources::FirmwareImage());
+    Bytes stream;
+    CMemoryLink::AppendAnswer(stream, kAccepted);
+    CMemoryLink::AppendAnswer(stream, kAccepted);
+    CMemoryLink::AppendAnswer(stream, Bytes{0x80, 0x02}); // the record of code 2 again
+    CMemoryLink::AppendAnswer(stream, kAccepted);
+    link.SetDeviceStream(stream, true);
+
+    CUploadCore::Lines lines;
+    core.RunModule(true, core.packageFirmware.product, lines, nullptr);
+    constexpr std::size_t kSendsPerRecord = 8;
+    constexpr std::size_t kAttemptsPerRecord = 3;
+    constexpr std::size_t kRewinds = kImageRecords * kSendsPerRecord;
+    EXPECT_LE(link.Writes(), kImageRecords * kSendsPerRecord * kAttemptsPerRecord + 2 * kRewinds);
+}
+
 } // namespace
 } // namespace quillon
