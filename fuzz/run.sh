@@ -42,11 +42,19 @@ for program in "$build"/fuzz/quillon-fuzz-*; do
     done
     # Package inputs: the seeds are a few KB; longer inputs only add payload bytes.
     extra=()
+    target_limit=("${limit[@]}")
     case "$name" in
     package | info_command) extra=(-max_len=8192) ;;
+    conversation)
+        # Each execution is a whole upload (a babbling device may feed the start-up watch
+        # a megabyte): a fixed-count run does a quarter as many, and slow inputs get a
+        # smaller share of the time.
+        extra=(-max_len=2048 -entropic_scale_per_exec_time=1)
+        [ "$mode" = runs ] && target_limit=(-runs="$((amount / 4))" -seed=1)
+        ;;
     esac
     log="$logs/$name.log"
-    "$program" "${limit[@]}" "${extra[@]}" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$program" "${target_limit[@]}" "${extra[@]}" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$name-" "$corpus" "${seeds[@]}" >"$log" 2>&1
     status=$?
     # The last status line: "#N DONE cov: C ft: F corp: K/..." (or the last pulse).

@@ -165,6 +165,17 @@ Status CFWUplSerialEx::BusyWait(double seconds, std::int64_t start) {
     return kOk;
 }
 
+void CFWUplSerialEx::Pause(std::uint32_t milliseconds, bool exact) {
+    if (exact) {
+        BusyWait(milliseconds * 0.001, -1);
+        return;
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::unique_lock lock(receiveLock_);
+    dataReadyChanged_.wait_until(lock, deadline, [this] { return interrupted_; });
+}
+
 void CFWUplSerialEx::OpenLog(const std::string& path) {
     std::unique_ptr<SessionLog> previous;
     {

@@ -51,20 +51,24 @@ public:
     // (kInfinite waits for ever, 0 only looks); E_FAIL = woken but nothing to take, or
     // the port has hung up with nothing left to take (at once: no timeout is sat out
     // waiting for a line that is gone); E_ABORT = waits are interrupted (InterruptWaits).
-    Status ReadByte(std::uint8_t& out, std::uint32_t timeoutMs);
-    std::size_t AvailableBytes();
+    virtual Status ReadByte(std::uint8_t& out, std::uint32_t timeoutMs);
+    virtual std::size_t AvailableBytes();
     // Bytes already read that are still held at the front of the buffer (the read
     // position); drops to 0 when the buffer is compacted.
     std::size_t ConsumedBytes();
     // Discards everything received so far (not the driver's queue: pair with PurgeBuffers).
-    void ClearReceiveBuffer();
+    virtual void ClearReceiveBuffer();
     // Writes and returns no earlier than size x 10 / baud seconds after the call began.
     // 0 once the driver took every byte; kErrorTimeout (1460) when it had not within the
     // line time plus kWriteMarginMs; E_ABORT when waits are interrupted (before or during
     // the write or its drain); otherwise the port's failure (closed, hung up).
-    Status WriteAndDrain(const void* data, std::size_t size);
+    virtual Status WriteAndDrain(const void* data, std::size_t size);
     // Holds a break for durationMs; 6 when the port is closed, else 0.
-    Status PulseBreak(std::uint32_t durationMs);
+    virtual Status PulseBreak(std::uint32_t durationMs);
+    // Lets milliseconds pass between protocol steps: exact busy-waits to the counter's
+    // resolution (the wait after an activation block), otherwise it sleeps and an
+    // InterruptWaits cuts it short. A link without a wire (tests, fuzzing) only counts it.
+    virtual void Pause(std::uint32_t milliseconds, bool exact = false);
     // Waits until seconds have passed since start (a PreciseClock counter value; -1 = now).
     // Always 0.
     static Status BusyWait(double seconds, std::int64_t start = -1);

@@ -27,7 +27,13 @@ void Event::Reset() {
 bool Event::Wait(std::uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
     const auto isSet = [this] { return set_; };
-    if (timeoutMs == kInfinite) {
+    if (timeoutMs == 0) {
+        // Only a look: a timed wait that is already over would still go to the kernel
+        // and sleep out the timer slack, once per record of a module transfer.
+        if (!set_) {
+            return false;
+        }
+    } else if (timeoutMs == kInfinite) {
         signalled_.wait(lock, isSet);
     } else if (!signalled_.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet)) {
         return false;

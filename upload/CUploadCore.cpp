@@ -58,7 +58,12 @@ private:
 
 } // namespace
 
-CUploadCore::CUploadCore() = default;
+CUploadCore::CUploadCore() : CUploadCore(std::make_unique<CFWUplSerialEx>()) {
+}
+
+CUploadCore::CUploadCore(std::unique_ptr<CFWUplSerialEx> link)
+    : ownedLink_(std::move(link)), link_(*ownedLink_) {
+}
 
 CUploadCore::~CUploadCore() {
     // Whatever still runs must end before the link and the packages it uses go away:
@@ -163,15 +168,9 @@ std::string CUploadCore::GetMinimumBootloaderVersion() {
 }
 
 void CUploadCore::Pause(std::uint32_t milliseconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!ShuttingDown()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            deadline - now, std::chrono::milliseconds(10)));
+    // The link lets the time pass; a shutdown interrupts its waits, which cuts this short.
+    if (!ShuttingDown()) {
+        link_.Pause(milliseconds);
     }
 }
 
@@ -309,7 +308,7 @@ Status CUploadCore::ActivationLoop(int attempts, IMessageSink* notify, bool keep
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         } else {
-            link_.BusyWait(kReplyPauseMs / 1000.0, -1);
+            link_.Pause(kReplyPauseMs, true);
         }
 
         const std::size_t waiting = link_.AvailableBytes();
@@ -456,6 +455,11 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
     const int count = module->descriptor.recordCount;
     int record = module->descriptorIndex + 1;
     int done = 0;
+    // A device may ask for records it already has (a redirect backwards), but one that
+    // keeps asking would hold the transfer for ever, each answer a new exchange. Eight per
+    // record of the module is far beyond any recovery; past it such a redirect counts as
+    // a failed attempt, like one that leads outside the module.
+    int rewindsLeft = count * kSendsPerRecord;
     while (done < count) {
         int attemptsLeft = kAttemptsPerModuleRecord;
         for (;;) {
@@ -464,7 +468,8 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
             }
             std::int32_t redirect = 0;
             const Status result = ExchangeRecord(record, lines, redirect, module->package);
-            if (redirect != 0 && done + redirect >= 1 && done + redirect <= count - 1) {
+            const bool inside = done + redirect >= 1 && done + redirect <= count - 1;
+            if (redirect != 0 && inside && (redirect > 0 || rewindsLeft-- > 0)) {
                 done += redirect - 1;
                 record += redirect - 1;
                 break;

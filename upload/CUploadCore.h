@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -40,6 +41,9 @@ public:
     using Lines = std::vector<std::string>;
 
     CUploadCore();
+    // Talks to the device through this link instead of a serial port of its own (an
+    // in-memory device in tests and fuzzing).
+    explicit CUploadCore(std::unique_ptr<CFWUplSerialEx> link);
     virtual ~CUploadCore();
     CUploadCore(const CUploadCore&) = delete;
     CUploadCore& operator=(const CUploadCore&) = delete;
@@ -159,7 +163,8 @@ private:
     void JoinIdentificationThread();
     bool ShuttingDown() const { return shutdown_.load(); }
 
-    CFWUplSerialEx link_;
+    std::unique_ptr<CFWUplSerialEx> ownedLink_;
+    CFWUplSerialEx& link_;
     CEncImageFile utility_;
     CEncImageFile firmware_;
     bool slowMode_ = false;
