@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/CFWUplSerialEx.h"
 #include "package/CEncImageFile.h"
+#include "upload/ReplyParsing.h"
 
 #include <cstdint>
 #include <string>
@@ -32,8 +34,8 @@ struct SoakTimeBound {
     // The bounds the engine puts on one reply (lines and bytes together) and on one
     // write (its line time plus this margin). A babbling reply costs at most its byte bound
     // on the line; a write into a line that takes nothing, the margin.
-    static constexpr double kReplyMaxBytes = 16384;
-    static constexpr double kWriteMarginMs = 1000;
+    static constexpr double kReplyMaxBytes = static_cast<double>(kMaxReplyBytes);
+    static constexpr double kWriteMarginMs = CFWUplSerialEx::kWriteMarginMs;
     // What a loaded machine adds to every send (thread wake-ups, the simulator's turn).
     static constexpr double kSchedulingSlackMs = 25;
     // Starting the simulator, opening and closing the port, joining the threads.
