@@ -375,6 +375,7 @@ struct PhaseFault {
     std::vector<std::string> errors;        // 2028 texts, in order
     std::vector<std::string> statuses;      // 2029 texts, in order
     std::vector<std::uint32_t> baudChanges; // the device's speed changes
+    bool ignoreBaudChange = false;          // acknowledges the fast rate, stays slow
 };
 
 void PrintTo(const PhaseFault& fault, std::ostream* out) {
@@ -390,6 +391,7 @@ TEST_P(UploadPhaseFaultTest, EndsWithTheTextsOfItsPhase) {
     scenario.faults = p.faults;
     scenario.crcVerdict = p.crc;
     scenario.printStartup = p.printStartup;
+    scenario.ignoreBaudChange = p.ignoreBaudChange;
     if (!p.startupText.empty()) {
         scenario.startupText = p.startupText;
     }
@@ -573,6 +575,36 @@ INSTANTIATE_TEST_SUITE_P(
                    std::string((std::size_t{1} << 20) + 4096, '.'),
                    {},
                    {texts::kCheckingCrc, texts::kInitializing, texts::kTransferFailed},
+                   kFastOnly},
+        // The device acknowledges the fast rate but stays slow: the image records reach it
+        // as noise at the wrong rate, and the transfer fails instead of hanging.
+        PhaseFault{"SpeedChangeAcknowledgedButNotFollowed",
+                   {},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {texts::kImageFailed},
+                   {texts::kTransferFailed},
+                   {},
+                   true},
+        // An acceptance that arrives as a refusal costs one more send of the record.
+        PhaseFault{"ImageReplyWordCorrupted",
+                   {Fault(DevSimFault::Kind::CorruptWord, Image(3), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {},
+                   {texts::kCheckingCrc, texts::kInitializing, texts::kTransferSucceeded},
+                   kFastOnly},
+        // A record echoed in front of its answer: success still needs the CRC verdict and
+        // the start-up message, and the device holds the whole image.
+        PhaseFault{"ImageRecordEchoed",
+                   {Fault(DevSimFault::Kind::Echo, Image(3), 1)},
+                   DevSimCrcVerdict::Good,
+                   true,
+                   "",
+                   {},
+                   {texts::kCheckingCrc, texts::kInitializing, texts::kTransferSucceeded},
                    kFastOnly},
         PhaseFault{"StartupMessageSplitAfterItsBlank",
                    {},
