@@ -10,6 +10,7 @@
 #include "tests/cli/ChildProcess.h"
 #include "tests/package/TestPackages.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/Unprivileged.h"
 #include "upload/CompatibilityDecision.h"
 #include "upload/UploadTexts.h"
 
@@ -18,10 +19,12 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -610,14 +613,13 @@ TEST_F(DeviceCommandsTest, PortWithoutPermissionGivesTheDialoutHint) {
     StartDevice();
     CliRun run;
     if (::geteuid() == 0) {
-        // Root may open anything: run the program as an ordinary user, for whom the
-        // simulator's port (owned by root, group tty) is out of bounds.
-        ChildProcess::Options options = CliOptions();
-        options.workingDirectory = "/";
-        ChildProcess process("/usr/bin/setpriv",
-                             {"--reuid=65534", "--regid=65534", "--clear-groups", "--", kCli,
-                              "detect", "--port", port_},
-                             options);
+        // Root may open anything: take every permission off the simulator's port and run
+        // the program without the privileges that pass over file modes.
+        ASSERT_EQ(::chmod(port_.c_str(), 0), 0);
+        std::vector<std::string> args(std::begin(testing::kSetprivUnprivileged),
+                                      std::end(testing::kSetprivUnprivileged));
+        args.insert(args.end(), {"--", kCli, "detect", "--port", port_});
+        ChildProcess process("/usr/bin/setpriv", args, CliOptions());
         if (!process.Started()) {
             StopDevice();
             GTEST_SKIP() << "setpriv is not available";
