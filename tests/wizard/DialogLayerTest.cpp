@@ -285,6 +285,8 @@ TEST(DialogLayerTest, IdleIsSentWhileTheModalLoopWaitsAndNotInFrontOfABox) {
     RunModal(dialog, [&] {
         const int before = idles;
         Pump(100);
+        // A loaded machine may not have run dry within the pause: wait for the first.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return idles > before; }, 10000));
         inPause = idles - before;
         RealBoxAnswerer answerer([&] { whenBoxAnswered = idles; });
         QTimer::singleShot(0, &dialog, [&] { whenBoxOpened = idles; });

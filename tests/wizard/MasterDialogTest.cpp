@@ -70,15 +70,14 @@ TEST(MasterDialogTest, IdleGoesToTheActivePageOnly) {
             ++licenceIdles;
             return std::intptr_t{0};
         });
-        Pump(50);
-        EXPECT_GT(licenceIdles, 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return licenceIdles > 0; }, 10000));
         wizard.GoToPortPage();
         wizard.port.SetMessageHandler(kWmKickIdle, [&](std::intptr_t, std::intptr_t) {
             ++portIdles;
             return std::intptr_t{0};
         });
         licenceAfterLeaving = licenceIdles;
-        Pump(50);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return portIdles > 0; }, 10000));
     });
     EXPECT_GT(portIdles, 0);
     EXPECT_EQ(licenceIdles, licenceAfterLeaving);
