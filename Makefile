@@ -15,9 +15,12 @@ all: build
 deps:
 	@scripts/install-deps
 
+# TARGETS: what to build (everything when empty).
+TARGETS ?=
+
 build: deps
 	cmake -S . -B $(BUILD) -DQUILLON_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) $(if $(TARGETS),--target $(TARGETS))
 
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer: a memory fault
 # fails the run even where the test's own assertions would not notice it.
@@ -30,10 +33,11 @@ test-plain: build
 test-asan:
 	$(MAKE) test-plain BUILD=build-asan CMAKE_FLAGS="-DQUILLON_ASAN=ON $(CMAKE_FLAGS)"
 
-# The threaded parts (link, core, command line, wizard) under ThreadSanitizer.
+# The threaded parts (link, core, command line, wizard) under ThreadSanitizer; only the
+# programs of those tests are built.
 test-tsan:
 	$(MAKE) test-plain BUILD=build-tsan CMAKE_FLAGS="-DQUILLON_TSAN=ON $(CMAKE_FLAGS)" \
-	    CTEST_FLAGS="-L tsan $(CTEST_FLAGS)"
+	    CTEST_FLAGS="-L tsan $(CTEST_FLAGS)" TARGETS=quillon_tests_tsan
 
 # The main job: the wizard against the simulated device (the command-line front end where
 # there is no display).
