@@ -4,6 +4,7 @@
 #include "package/RecordHeader.h"
 #include "platform/PseudoTerminal.h"
 #include "resources/EmbeddedResources.h"
+#include "tests/support/DeviceScenarios.h"
 #include "tools/devsim/CDeviceSimulator.h"
 #include "upload/CMessageQueue.h"
 #include "upload/CUploadCore.h"
@@ -19,6 +20,7 @@ namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::NeverPoweredUp;
 
 // Utility package record numbers of the shipped layout.
 constexpr int kFirstBaudRequest = 20;
@@ -66,13 +68,6 @@ protected:
     std::unique_ptr<CDeviceSimulator> device_;
     std::unique_ptr<CUploadCore> core_;
 };
-
-// A device that is still powering up hears the blocks but does not answer them.
-DevSimScenario NeverPoweredUp() {
-    DevSimScenario scenario;
-    scenario.powerUpDelay = std::chrono::hours(1);
-    return scenario;
-}
 
 TEST_F(CoreDeviceTest, ActivationChoosesEveryBlockAndGivesUpAfterItsAttempts) {
     StartDevice(NeverPoweredUp());
