@@ -3,6 +3,10 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# The tests spend their time waiting for the simulated device (a run of every test under
+# AddressSanitizer takes 24 s of processor time in 260 s on two cores at two at a time):
+# more of them at once than there are cores.
+TEST_JOBS ?= $(shell echo $$((4 * $(JOBS))))
 WERROR ?= ON
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
@@ -28,7 +32,7 @@ test: test-asan
 
 # Every test in the plain build (quicker to build, no sanitizer).
 test-plain: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900 $(CTEST_FLAGS)
+	cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 900 $(CTEST_FLAGS)
 
 test-asan:
 	$(MAKE) test-plain BUILD=build-asan CMAKE_FLAGS="-DQUILLON_ASAN=ON $(CMAKE_FLAGS)"
