@@ -10,7 +10,10 @@
 #include "package/RecordHeader.h"
 #include "tests/cli/ChildProcess.h"
 #include "tests/package/TestPackages.h"
+#include "tests/support/DeviceScenarios.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TestText.h"
+#include "tests/support/Unprivileged.h"
 #include "upload/CompatibilityDecision.h"
 #include "upload/UploadTexts.h"
 
@@ -23,6 +26,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -40,6 +44,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::ChildProcess;
+using testing::Contains;
+using testing::kLogHeader;
+using testing::Lines;
+using testing::Occurrences;
+using testing::ReadText;
+using testing::StartsWithPattern;
 using testing::TempDirectory;
 
 const std::string kCli = QUILLON_CLI_PROGRAM;
@@ -50,31 +60,6 @@ constexpr const char* kPortNotOpened = "Selected COM port could not be opened.";
 constexpr const char* kInterruptQuestion =
     "Are you sure you want to interrupt the firmware upload process?";
 const std::string kHoldsImage = "holds the complete firmware image (57/57 records programmed)";
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos;
-         at = text.find(part, at + part.size())) {
-        ++count;
-    }
-    return count;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // The percentages printed as plain lines ("42% Complete"), in order.
 std::vector<int> Percentages(const std::string& out) {
@@ -92,34 +77,9 @@ std::vector<int> Percentages(const std::string& out) {
     return values;
 }
 
-// True when text starts with pattern, where '#' in the pattern stands for any digit.
-bool StartsWithPattern(const std::string& text, const std::string& pattern) {
-    if (text.size() < pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The header each session of the log starts with; the time stamp as '#' digits.
-const std::string kLogHeader =
-    "\r\n" + std::string(43, '-') + "\r\nLog File Appended - ####/##/## ##:##:##\r\n";
-
 void WriteFile(const std::string& path, const test::Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The reference utility package with the n-th (from 1) occurrence of a descriptor text
@@ -139,24 +99,9 @@ test::Bytes PatchedUtility(const std::string& from, const std::string& to, int o
     return bytes;
 }
 
-// A firmware image of the same make as the shipped one with a few short records and a
-// start-up byte timeout of its own, for the endings that do not need the whole image.
+// The shared small image with four records and the given start-up byte timeout.
 test::Bytes SmallImage(int timeMs) {
-    test::Bytes image;
-    constexpr int kRecords = 4;
-    test::AppendDescriptor(image, kModuleDescriptor,
-                           {"VERS:1.4.6", "PROD:KOLM", "TGTY:0;0,4;0,1;0,7;*;*;N,5",
-                            "BILD:May 15 2006 16:01:56", "TIME:" + std::to_string(timeMs)},
-                           kRecords);
-    std::mt19937 random(714);
-    for (int r = 0; r < kRecords; ++r) {
-        test::Bytes payload(4 * kBlockSize);
-        for (auto& byte : payload) {
-            byte = static_cast<std::uint8_t>(random());
-        }
-        test::AppendRecord(image, static_cast<std::uint16_t>(0x4001 + r), 4, 0, 10000, payload);
-    }
-    return image;
+    return testing::SmallImage(4, timeMs);
 }
 
 // The simulated device as its own process, fast (no delays), tracing what it receives.
@@ -622,14 +567,13 @@ TEST_F(DeviceCommandsTest, PortWithoutPermissionGivesTheDialoutHint) {
     StartDevice();
     CliRun run;
     if (::geteuid() == 0) {
-        // Root may open anything: run the program as an ordinary user, for whom the
-        // simulator's port (owned by root, group tty) is out of bounds.
-        ChildProcess::Options options = CliOptions();
-        options.workingDirectory = "/";
-        ChildProcess process("/usr/bin/setpriv",
-                             {"--reuid=65534", "--regid=65534", "--clear-groups", "--", kCli,
-                              "detect", "--port", port_},
-                             options);
+        // Root may open anything: take every permission off the simulator's port and run
+        // the program without the privileges that pass over file modes.
+        ASSERT_EQ(::chmod(port_.c_str(), 0), 0);
+        std::vector<std::string> args(std::begin(testing::kSetprivUnprivileged),
+                                      std::end(testing::kSetprivUnprivileged));
+        args.insert(args.end(), {"--", kCli, "detect", "--port", port_});
+        ChildProcess process("/usr/bin/setpriv", args, CliOptions());
         if (!process.Started()) {
             StopDevice();
             GTEST_SKIP() << "setpriv is not available";

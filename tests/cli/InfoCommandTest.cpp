@@ -2,6 +2,7 @@
 
 #include "package/RecordHeader.h"
 #include "tests/package/TestPackages.h"
+#include "tests/support/TestText.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -13,6 +14,9 @@
 
 namespace quillon {
 namespace {
+
+using testing::Contains;
+using testing::Lines;
 
 struct CliRun {
     int status = -1;
@@ -34,15 +38,6 @@ CliRun RunCli(const QStringList& args) {
     return run;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The cells of a table row: columns are separated by two or more blanks.
 std::vector<std::string> Cells(const std::string& row) {
     const QStringList parts = QString::fromStdString(row).trimmed().split(
@@ -52,10 +47,6 @@ std::vector<std::string> Cells(const std::string& row) {
         cells.push_back(part.toStdString());
     }
     return cells;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 bool HasLine(const std::string& text, const char* pattern) {

@@ -6,6 +6,7 @@
 #include "cli/CliExitStatus.h"
 #include "resources/EmbeddedResources.h"
 #include "tests/hostile/HostileSupport.h"
+#include "tests/support/DeviceScenarios.h"
 #include "tests/support/Polling.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/devsim/CDeviceSimulator.h"
@@ -25,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Contains;
+using testing::NeverPoweredUp;
 using testing::RunCli;
 using testing::TempDirectory;
 
@@ -71,12 +73,6 @@ protected:
     std::string utilityFile_;
     std::string firmwareFile_;
 };
-
-DevSimScenario NeverPoweredUp() {
-    DevSimScenario scenario;
-    scenario.powerUpDelay = std::chrono::hours(1);
-    return scenario;
-}
 
 TEST_F(HostileHangUpTest, WhileWaitingForTheDeviceTheActivationEndsAndSaysWhy) {
     auto device = StartDevice(NeverPoweredUp());

@@ -160,10 +160,6 @@ int RunWithReadOnlyFolder(const std::string& folder, const std::function<bool()>
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::string SettingsFolder() {
     const char* home = std::getenv("XDG_CONFIG_HOME");
     return std::string(home != nullptr ? home : "/tmp") + "/Veldra";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestText.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -51,8 +53,6 @@ struct CliResult {
     std::chrono::milliseconds took{0};
 };
 CliResult RunCli(const std::vector<std::string>& args);
-
-bool Contains(const std::string& text, const std::string& part);
 
 // Runs `check` in a child process and returns its verdict (0 held, 1 did not). For
 // operations that leave state behind in this process, such as a settings object that keeps

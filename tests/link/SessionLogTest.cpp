@@ -4,6 +4,7 @@
 #include "platform/PseudoTerminal.h"
 #include "tests/support/Polling.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/Unprivileged.h"
 
 #include <atomic>
 #include <cctype>
@@ -128,12 +129,17 @@ TEST_F(SessionLogTest, LogThatCannotBeOpenedIsSkipped) {
     ASSERT_TRUE(other.Open(held)); // in use elsewhere
     std::vector<std::string> paths = {dir_.File("no/such/folder/x.log"), dir_.Path().string(),
                                       dir_.File("fifo"), held, std::string(5000, 'x')};
-    if (geteuid() != 0) { // root writes read-only files anyway
-        const std::string readOnly = dir_.File("read-only.log");
-        std::ofstream(readOnly) << "kept";
-        ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-        paths.push_back(readOnly);
-    }
+    // A read-only file, tried where file modes bind (root would write it anyway).
+    const std::string readOnly = dir_.File("read-only.log");
+    std::ofstream(readOnly) << "kept";
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    EXPECT_EQ(testing::RunUnprivileged([&readOnly] {
+                  CFWUplSerialEx link;
+                  link.OpenLog(readOnly);
+                  return !link.IsLogOpen();
+              }),
+              0);
+    EXPECT_EQ(ReadFile(readOnly), "kept");
     for (const auto& path : paths) {
         SCOPED_TRACE(path.substr(0, 60));
         link_.OpenLog(path); // must not block or throw

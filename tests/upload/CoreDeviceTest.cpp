@@ -5,6 +5,7 @@
 #include "platform/PseudoTerminal.h"
 #include "resources/EmbeddedResources.h"
 #include "tests/package/TestPackages.h"
+#include "tests/support/DeviceScenarios.h"
 #include "tests/support/Polling.h"
 #include "tools/devsim/CDeviceSimulator.h"
 #include "upload/CMessageQueue.h"
@@ -22,6 +23,7 @@ namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::NeverPoweredUp;
 
 // Utility package record numbers of the shipped layout.
 constexpr int kFirstBaudRequest = 20;
@@ -69,13 +71,6 @@ protected:
     std::unique_ptr<CDeviceSimulator> device_;
     std::unique_ptr<CUploadCore> core_;
 };
-
-// A device that is still powering up hears the blocks but does not answer them.
-DevSimScenario NeverPoweredUp() {
-    DevSimScenario scenario;
-    scenario.powerUpDelay = std::chrono::hours(1);
-    return scenario;
-}
 
 TEST_F(CoreDeviceTest, ActivationChoosesEveryBlockAndGivesUpAfterItsAttempts) {
     StartDevice(NeverPoweredUp());

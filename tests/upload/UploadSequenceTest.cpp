@@ -9,7 +9,9 @@
 #include "package/RecordHeader.h"
 #include "resources/EmbeddedResources.h"
 #include "tests/package/TestPackages.h"
+#include "tests/support/DeviceScenarios.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TestText.h"
 #include "tools/devsim/CDeviceSimulator.h"
 #include "upload/CMessageQueue.h"
 #include "upload/CUploadCore.h"
@@ -33,6 +35,9 @@ namespace {
 using namespace std::chrono_literals;
 using Message = CMessageQueue::Message;
 using Clock = std::chrono::steady_clock;
+using testing::kLogHeader;
+using testing::ReadText;
+using testing::StartsWithPattern;
 
 // Utility package record numbers of the shipped layout (quillon-devsim --list-records).
 constexpr int kBaudRequest19200 = 20;
@@ -45,23 +50,9 @@ constexpr int kFwCrcMod5Second = 80;
 constexpr int kSmallImageRecords = 5;
 constexpr int kStartupByteTimeoutMs = 1500;
 
-// A firmware image like the shipped one, with `records` data records of four blocks each
-// and a start-up byte timeout (TIME) of its own. Payloads come from a fixed seed.
+// The shared small image, by default with kSmallImageRecords records.
 test::Bytes SmallImage(int records = kSmallImageRecords, int timeMs = kStartupByteTimeoutMs) {
-    test::Bytes image;
-    test::AppendDescriptor(image, kModuleDescriptor,
-                           {"VERS:1.4.6", "PROD:KOLM", "TGTY:0;0,4;0,1;0,7;*;*;N,5",
-                            "BILD:May 15 2006 16:01:56", "TIME:" + std::to_string(timeMs)},
-                           static_cast<std::uint32_t>(records));
-    std::mt19937 random(20061515);
-    for (int r = 0; r < records; ++r) {
-        test::Bytes payload(4 * kBlockSize);
-        for (auto& byte : payload) {
-            byte = static_cast<std::uint8_t>(random());
-        }
-        test::AppendRecord(image, static_cast<std::uint16_t>(0x4001 + r), 4, 0, 10000, payload);
-    }
-    return image;
+    return testing::SmallImage(records, timeMs);
 }
 
 DevSimRecordRef Utility(int index) {
@@ -109,31 +100,6 @@ std::vector<std::uint32_t> Numbers(const std::vector<Message>& messages) {
 bool Has(const std::vector<Message>& messages, std::uint32_t number) {
     return std::any_of(messages.begin(), messages.end(),
                        [number](const Message& m) { return m.number == number; });
-}
-
-// True when text starts with pattern, where '#' in the pattern stands for any digit.
-bool StartsWithPattern(const std::string& text, const std::string& pattern) {
-    if (text.size() < pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The header each session of the log starts with; the time stamp as '#' digits.
-const std::string kLogHeader =
-    "\r\n" + std::string(43, '-') + "\r\nLog File Appended - ####/##/## ##:##:##\r\n";
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class UploadSequenceTest : public ::testing::Test {

@@ -130,12 +130,20 @@ TEST_F(ToolTipTest, WithoutAnimationTheTipComesAndGoesAtOnce) {
     EXPECT_DOUBLE_EQ(tip->Reveal(), 1.0);
     EXPECT_TRUE(tip->isVisible());
     EXPECT_EQ(tip->size(), tip->TipSize());
-    // Gone with the first cursor check that finds the cursor elsewhere, without a slide.
+    // Gone once a cursor check finds the cursor elsewhere, without a slide: until it
+    // hides it stays whole.
     cursor = QPoint(-50, -50);
     const QPointer<CToolTip> watched(tip);
-    QTest::qWait(2 * CToolTip::kCursorCheckMs);
-    const CToolTip* alive = watched.data();
-    EXPECT_TRUE(alive == nullptr || !alive->isVisible());
+    bool slid = false;
+    EXPECT_TRUE(WaitUntil([&watched, &slid] {
+        const CToolTip* alive = watched.data();
+        if (alive == nullptr || !alive->isVisible()) {
+            return true;
+        }
+        slid = slid || alive->Reveal() < 1.0 || alive->size() != alive->TipSize();
+        return false;
+    }));
+    EXPECT_FALSE(slid);
     WaitForNoTip();
 }
 
