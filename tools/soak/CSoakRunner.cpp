@@ -34,10 +34,13 @@ constexpr auto kHangMargin = 60s;
 // the line never takes). The longest wait the protocol allows between two sends is one
 // information reply byte, 5 s.
 constexpr auto kStallLimit = 20s;
-// Bytes the device may put on the line in answer to one send before the answer counts as
-// without end: four times the engine's reply bound. (Pulled later, an engine that keeps
-// a never-ending reply would be buried in bytes it can only drain slowly.)
-constexpr std::size_t kBabbleLimit = 4 * static_cast<std::size_t>(SoakTimeBound::kReplyMaxBytes);
+// Bytes the device may put on the line since the last record before the soak pulls the
+// line to protect its own memory. An engine that keeps to its reply bound stops reading a
+// babbling answer after kReplyMaxBytes and then either sends again (which ends the babble)
+// or ends the conversation, while the unpaced simulator may go on babbling until the run
+// is torn down: so this is far above the bound, and an engine stuck reading a babble
+// without end is caught by the stall limit, as no record reaches the device meanwhile.
+constexpr std::size_t kBabbleLimit = 256 * static_cast<std::size_t>(SoakTimeBound::kReplyMaxBytes);
 
 // Message texts are compared by content: each translation unit may hold its own copy of
 // a text's characters (a sanitizer build does not merge them), so their addresses differ.

@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "a missing start-up message waits MS per byte (default 500).\n\n"
     "--from F runs only runs F to N of the same sequence (the earlier ones are planned and\n"
     "skipped), so a long soak can be shared between processes.\n\n"
-    "A run in which no record reaches the device for 20 s or 64 KiB of its output, or that\n"
+    "A run in which no record reaches the device for 20 s or 4 MiB of its output, or that\n"
     "outlasts its bound by 60 s, is stuck in a wait without a bound: the line is pulled (as a user "
     "pulls the\n"
     "adapter) and the run counts as hung.\n\n"
