@@ -8,6 +8,7 @@
 #include "cli/CStationTally.h"
 #include "cli/CUploadCommand.h"
 #include "cli/CliExitStatus.h"
+#include "cli/TerminalAnswer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,13 +24,6 @@
 namespace quillon {
 
 namespace {
-
-bool IsYes(std::string answer) {
-    std::erase_if(answer, [](unsigned char c) { return std::isspace(c) != 0; });
-    std::transform(answer.begin(), answer.end(), answer.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return answer == "y" || answer == "yes";
-}
 
 int FdOf(const std::ostream& stream) {
     if (&stream == &std::cout) {
@@ -118,20 +112,12 @@ CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,
     human << CUploadCommand::kInterruptQuestion << "[y/N] " << std::flush;
     std::string line;
     for (;;) {
-        if (!stillWanted()) {
-            human << std::endl;
-            return Answer::Withdrawn;
-        }
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {watch.Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 100);
-        if (ready < 0 && errno != EINTR) {
-            return Answer::No;
-        }
-        if (ready <= 0) {
-            continue;
-        }
-        if ((fds[1].revents & POLLIN) != 0) {
-            const int signal = watch.Take();
+        int signal = 0;
+        switch (WaitForAnswer(
+            line, watch.Fd(), [&watch] { return watch.Take(); }, signal, stillWanted)) {
+        case AnswerWait::Line:
+            return IsYes(line) ? Answer::Yes : Answer::No;
+        case AnswerWait::Signal:
             if (signal == SIGINT || signal == SIGTERM) {
                 human << std::endl;
                 return signal == SIGINT ? Answer::Interrupted : Answer::Yes;
@@ -140,22 +126,15 @@ CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,
                 // Nobody is left to answer: the uploads run to their end.
                 return Answer::No;
             }
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-            continue;
-        }
-        char chunk[256];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (got <= 0) {
+            continue; // any other signal leaves the question open
+        case AnswerWait::Withdrawn:
+            human << std::endl;
+            return Answer::Withdrawn;
+        case AnswerWait::EndOfInput:
             human << std::endl;
             return Answer::No;
-        }
-        line.append(chunk, static_cast<std::size_t>(got));
-        if (const auto end = line.find('\n'); end != std::string::npos) {
-            return IsYes(line.substr(0, end)) ? Answer::Yes : Answer::No;
+        case AnswerWait::Failed:
+            return Answer::No;
         }
     }
 }

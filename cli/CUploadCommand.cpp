@@ -5,6 +5,7 @@
 #include "cli/CPortGroup.h"
 #include "cli/CliExitStatus.h"
 #include "cli/CliSettings.h"
+#include "cli/TerminalAnswer.h"
 #include "cli/TerminalText.h"
 #include "upload/UploadTexts.h"
 
@@ -76,17 +77,6 @@ private:
     bool lineOpen_ = false;
     int shown_ = -1;
 };
-
-bool IsYes(std::string answer) {
-    answer.erase(answer.begin(), std::find_if(answer.begin(), answer.end(),
-                                              [](unsigned char c) { return !std::isspace(c); }));
-    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) {
-        answer.pop_back();
-    }
-    std::transform(answer.begin(), answer.end(), answer.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return answer == "y" || answer == "yes";
-}
 
 // Whether the session log could be written, judged without creating it: a run that ends
 // before the firmware starts must leave no file behind.
@@ -245,40 +235,25 @@ CUploadCommand::Answer CUploadCommand::Ask(CDeviceSession& session, const std::s
                                            const std::function<bool()>& stillWanted) {
     session.Out() << prompt << std::flush;
     std::string line;
-    for (;;) {
-        if (!stillWanted()) {
-            session.Out() << std::endl;
-            return Answer::Withdrawn;
-        }
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {session.Interrupts().Fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 100);
-        if (ready < 0 && errno != EINTR) {
-            return Answer::No;
-        }
-        if (ready <= 0) {
-            continue;
-        }
-        if ((fds[1].revents & POLLIN) != 0 && session.Interrupts().Take() != 0) {
-            session.Out() << std::endl;
-            return Answer::Interrupted;
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-            continue;
-        }
-        char chunk[256];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (got <= 0) {
-            session.Out() << std::endl;
-            return Answer::No; // end of input
-        }
-        line.append(chunk, static_cast<std::size_t>(got));
-        if (const auto end = line.find('\n'); end != std::string::npos) {
-            return IsYes(line.substr(0, end)) ? Answer::Yes : Answer::No;
-        }
+    int signal = 0;
+    IInterruptSource& interrupts = session.Interrupts();
+    switch (WaitForAnswer(
+        line, interrupts.Fd(), [&interrupts] { return interrupts.Take(); }, signal, stillWanted)) {
+    case AnswerWait::Line:
+        return IsYes(line) ? Answer::Yes : Answer::No;
+    case AnswerWait::Signal:
+        session.Out() << std::endl;
+        return Answer::Interrupted;
+    case AnswerWait::Withdrawn:
+        session.Out() << std::endl;
+        return Answer::Withdrawn;
+    case AnswerWait::EndOfInput:
+        session.Out() << std::endl;
+        return Answer::No;
+    case AnswerWait::Failed:
+        break;
     }
+    return Answer::No;
 }
 
 int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
