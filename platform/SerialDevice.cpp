@@ -447,13 +447,10 @@ int SerialDevice::Write(const void* data, std::size_t size, std::size_t& put) {
     if (size == 0) {
         return 0;
     }
-    if (!EnterWrite()) {
+    const WriteScope scope(*this);
+    if (!scope.Entered()) {
         return ECANCELED;
     }
-    struct Leave {
-        SerialDevice* device;
-        ~Leave() { device->LeaveWrite(); }
-    } leave{this};
     if (!IsOpen()) {
         return EBADF; // closed before this call began: nothing to wait for
     }
@@ -520,13 +517,10 @@ int SerialDevice::WaitWritable(int timeoutMs) {
     if (HungUp()) {
         return EIO;
     }
-    if (!EnterWrite()) {
+    const WriteScope scope(*this);
+    if (!scope.Entered()) {
         return ECANCELED;
     }
-    struct Leave {
-        SerialDevice* device;
-        ~Leave() { device->LeaveWrite(); }
-    } leave{this};
     if (!IsOpen()) {
         return EBADF; // closed before this call began: nothing to wait for
     }

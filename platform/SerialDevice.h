@@ -91,6 +91,24 @@ private:
     // are cut short.
     bool EnterWrite();
     void LeaveWrite();
+    // A write-side call from EnterWrite to LeaveWrite; Entered() is EnterWrite's answer.
+    class WriteScope {
+    public:
+        explicit WriteScope(SerialDevice& device)
+            : device_(device), entered_(device.EnterWrite()) {}
+        ~WriteScope() {
+            if (entered_) {
+                device_.LeaveWrite();
+            }
+        }
+        WriteScope(const WriteScope&) = delete;
+        WriteScope& operator=(const WriteScope&) = delete;
+        bool Entered() const { return entered_; }
+
+    private:
+        SerialDevice& device_;
+        bool entered_;
+    };
     // Keeps the cancel descriptor readable exactly while writes are cut short (writeMutex_).
     void UpdateWriteCancel();
     int ApplyModemControl(const DCB& dcb);
