@@ -825,6 +825,33 @@ TEST_F(StationTest, StationServesTwoDevicesInTurnOnOnePort) {
     EXPECT_EQ(Str(receipts[1]["device"]["firmware"]["text"]), "1.4.6");
 }
 
+// Ctrl-C without a terminal while one port is mid-upload and the other still waits for its
+// device: the upload is aborted at once (the Close question's answer without a terminal),
+// the waiting port stops waiting, and the station ends with the abort's status.
+TEST_F(StationTest, InterruptMidUploadAbortsThatDeviceAndEndsTheWaitOfTheOthers) {
+    // Forty image records of 400 ms each: the upload is well under way at a quarter.
+    const std::string image = WriteWorkFile("long.bin", testing::SmallImage(40, 1000));
+    devices_.push_back(std::make_unique<DevSim>(
+        std::vector<std::string>{"--programming-time", "400", "--firmware-package", image}));
+    const std::string busy = devices_.back()->Port();
+    const std::string idle = AddDevice({"--power-up-delay", "3600000"});
+    const std::string report = work_.File("station.jsonl");
+    auto cli = StartCli({"upload", "--station", "--yes", "--port", busy, "--port", idle,
+                         "--firmware", image, "--report", report});
+    ASSERT_TRUE(cli->WaitForOutput(busy + ": 25% Complete\n", 120s)) << cli->Out() << cli->Err();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 60s);
+    EXPECT_EQ(run.status, 6) << run.out << run.err;
+    const std::string aborted = texts::kAborted;
+    EXPECT_TRUE(Contains(run.out, busy + ": " + aborted.substr(0, aborted.find('\n')))) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Station ended: updated 0, failed 1, refused 0")) << run.out;
+    const auto receipts = JsonLines(ReadText(report));
+    ASSERT_EQ(receipts.size(), 1u) << ReadText(report);
+    EXPECT_EQ(Str(receipts[0]["port"]), busy);
+    EXPECT_EQ(Str(receipts[0]["result"]), "aborted");
+    EXPECT_TRUE(Contains(Summary(0), "image incomplete")) << Summary(0);
+}
+
 TEST_F(StationTest, PortThatCannotBeOpenedLeavesTheOthersAlone) {
     const std::string good = AddDevice({});
     const std::string missing = "/dev/quillon-no-such-port";
