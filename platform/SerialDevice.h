@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,7 +15,10 @@ namespace quillon {
 // One open serial device on termios: exclusive open, line settings, queues, break, modem
 // lines, line-error counts and an event wait that a second thread can interrupt.
 //
-// Results are 0 or an errno value; the link layer turns them into status codes.
+// Results are 0 or an errno value; the link layer turns them into status codes. On Windows
+// the system's error is given as the errno value of the same meaning (a port held by another
+// program: EBUSY; a pulled adapter: EIO; a cut-short call: ECANCELED), so the link sees the
+// same codes on every system.
 //
 // Threads: the owner opens, configures, writes and closes; one event thread may at the
 // same time run WaitEvent, BytesWaiting, Read and TakeLineErrors. Wake, InterruptWrites and
@@ -37,7 +41,7 @@ public:
     int Open(const std::string& path);
     void Close();
     bool IsOpen() const { return fd_.load(std::memory_order_acquire) >= 0; }
-    int Fd() const { return fd_.load(std::memory_order_acquire); }
+    int Fd() const { return static_cast<int>(fd_.load(std::memory_order_acquire)); }
 
     int GetState(DCB& dcb) const;
     int SetState(const DCB& dcb);
@@ -115,14 +119,19 @@ private:
     std::uint32_t PollCounters();
     void NoteHangUp();
 
-    std::atomic<int> fd_{-1};
-    int wakeFd_ = -1;
+    // The open port: a descriptor on POSIX, a HANDLE on Windows; -1 when closed.
+    std::atomic<std::intptr_t> fd_{-1};
+    // Ends an event wait: an eventfd on POSIX, an event object on Windows.
+    std::intptr_t wakeFd_ = -1;
     std::atomic<std::uint64_t> wakeSequence_{0};
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> hangUpReported_{false};
     // Write-side cut-off: an eventfd that a waiting write polls besides the port. It is
     // level-triggered (left readable, never drained by a waiter), so no waiter can miss it.
-    int cancelFd_ = -1;
+    std::intptr_t cancelFd_ = -1;
+    // What only one system needs (Windows: the overlapped records, a byte taken by a wait).
+    struct Native;
+    std::unique_ptr<Native> native_;
     std::mutex writeMutex_;
     std::condition_variable writersLeft_;
     int activeWriters_ = 0;
