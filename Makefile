@@ -12,7 +12,7 @@ CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
 .PHONY: all deps build test test-plain test-asan test-tsan demo info screenshots bench fuzz fuzz-ci \
-        fuzz-build soak package clean
+        fuzz-build soak package host-tools windows windows-build test-windows clean
 
 all: build
 
@@ -93,13 +93,47 @@ soak: deps
 PKG_BUILD ?= build-pkg
 package:
 	@scripts/install-deps package
-	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
+	$(PKG_CMAKE)
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	cd $(PKG_BUILD) && cpack -G DEB
+
+# The Windows programs, cross-built with Debian's mingw-w64 against Qt for Windows built
+# from Debian's own source (scripts/build-qt-windows: cached under ~/.cache/quillon and
+# reused), and their packages in dist/: quillon-<version>-win64.zip (portable) and
+# quillon-<version>-setup.exe (per-user installer). The programs that run during the build
+# (package builder, icon renderer) and the simulator the tests use come from the native
+# Release build of `make package`, in $(PKG_BUILD).
+WIN_BUILD ?= build-win
+DIST ?= dist
+PKG_CMAKE = export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
 	CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	    -DQUILLON_BUILD_TESTS=OFF -DQUILLON_WERROR=$(WERROR) >/dev/null
-	cmake --build $(PKG_BUILD) -j $(JOBS)
-	cd $(PKG_BUILD) && cpack -G DEB
+
+host-tools:
+	@scripts/install-deps package
+	$(PKG_CMAKE)
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target quillon-pkgbuild quillon-icons quillon-devsim quillon-cli
+
+windows-build: host-tools
+	@scripts/install-deps windows
+	qt=$$(scripts/build-qt-windows | tail -n 1) && \
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake \
+	    -DCMAKE_PREFIX_PATH="$$qt" -DQT_HOST_PATH=/usr \
+	    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+	    -DQUILLON_HOST_TOOLS="$(abspath $(PKG_BUILD))" -DCMAKE_BUILD_TYPE=Release \
+	    -DQUILLON_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null && \
+	cmake --build $(WIN_BUILD) -j $(JOBS) && \
+	scripts/package-windows $(WIN_BUILD) "$$qt" $(DIST)
+
+windows: windows-build
+
+# The Windows build under wine: the cross-built suites, the command line through a COM port
+# mapped onto the simulator, the wizard on a private X server (screenshots in
+# $(WIN_BUILD)/screenshots).
+test-windows: windows-build
+	scripts/test-windows $(WIN_BUILD) $(PKG_BUILD) $(DIST)/quillon-$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(WIN_BUILD)/CMakeCache.txt)-win64
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-pkg
+	rm -rf build build-asan build-tsan build-fuzz build-pkg build-win dist
