@@ -6,6 +6,7 @@
 #include "cli/CPortsCommand.h"
 #include "cli/CUploadCommand.h"
 #include "cli/StandardStreams.h"
+#include "platform/ProgramText.h"
 
 #include <iostream>
 #include <memory>
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     commandLine.AddCommand(std::make_unique<quillon::CUploadCommand>(program));
     commandLine.AddCommand(std::make_unique<quillon::CPortsCommand>(program));
 
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> args = quillon::ProgramArguments(argc, argv);
     const int status = commandLine.Run(args, std::cout, std::cerr);
     std::cout.flush();
     return status;
