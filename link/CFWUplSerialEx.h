@@ -33,12 +33,16 @@ public:
     static constexpr std::size_t kChunk = 256;
     // A write fails when the driver has not taken its bytes this long after their line time
     // (size x 10 / baud) has passed. Handshake is off, so a healthy driver takes the bytes
-    // about as fast as the line sends them: the margin only has to cover a USB adapter's
-    // latency (up to a few tens of ms), the tail of an earlier write still in the queue and
-    // a busy machine's scheduling delays (tens to hundreds of ms). Two seconds is far above
-    // all of that; a driver still holding back by then has stopped taking data (a stalled
-    // USB device, a line held off) and will not start again within any reply timeout.
-    static constexpr std::uint32_t kWriteMarginMs = 2000;
+    // about as fast as the line sends them (a record fits in the driver's queue at once):
+    // the margin only has to cover a USB adapter's latency (up to a few tens of ms) and a
+    // busy machine's scheduling delays (tens to hundreds of ms). One second is far above
+    // that; a driver still holding back by then has stopped taking data (a stalled USB
+    // device, a line held off) and will not start again within any reply timeout. It is
+    // also the port's own write limit (1 ms per byte plus 1 s), which at every speed of
+    // 10000 baud and above is never the shorter of the two: line time plus one second is
+    // the one bound a write has (1.03 s for an activation block, 1.2 s for an image record
+    // at 115200 baud, 2.0 s at 19200 and in slow mode).
+    static constexpr std::uint32_t kWriteMarginMs = 1000;
 
     CFWUplSerialEx();
     ~CFWUplSerialEx() override;
