@@ -60,6 +60,9 @@ public:
     // Bytes already read that are still held at the front of the buffer (the read
     // position); drops to 0 when the buffer is compacted.
     std::size_t ConsumedBytes();
+    // Every byte ReadByte has handed out since the link was made: what the engine read,
+    // as opposed to what arrived (a reader that stopped leaves the rest unread).
+    std::uint64_t BytesTaken();
     // Discards everything received so far (not the driver's queue: pair with PurgeBuffers).
     virtual void ClearReceiveBuffer();
     // Writes and returns no earlier than size x 10 / baud seconds after the call began.
@@ -94,6 +97,7 @@ private:
     std::condition_variable dataReadyChanged_;
     std::vector<std::uint8_t> receiveBuffer_;
     std::size_t readPosition_ = 0;
+    std::uint64_t bytesTaken_ = 0;
     // The data-ready event: auto-reset, set on append, reset when the buffer runs empty.
     bool dataReady_ = false;
     bool interrupted_ = false;
