@@ -895,6 +895,12 @@ INSTANTIATE_TEST_SUITE_P(
                          return std::vector<std::string>{"--port", p, "--port", p};
                      },
                      1, "is named twice"},
+        // The device's raw output would break the JSON lines on standard output.
+        StartRefusal{"LogToStandardOutputWithJson",
+                     [](const std::string& p, const TempDirectory&) {
+                         return std::vector<std::string>{"--port", p, "--log", "-", "--json"};
+                     },
+                     1, "--log - (standard output) takes a single --port"},
         StartRefusal{"SameDeviceThroughALink",
                      [](const std::string& p, const TempDirectory& work) {
                          std::filesystem::create_symlink(p, work.File("link"));
