@@ -2,6 +2,7 @@
 // (Latin-1) as UTF-8 without control characters, and the upload page's percentage.
 
 #include "cli/TerminalText.h"
+
 #include "upload/UploadProgress.h"
 
 #include <gtest/gtest.h>
