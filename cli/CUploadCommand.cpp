@@ -7,6 +7,7 @@
 #include "cli/CliSettings.h"
 #include "cli/TerminalAnswer.h"
 #include "cli/TerminalText.h"
+#include "link/SessionLog.h"
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <poll.h>
@@ -62,7 +64,7 @@ public:
         }
     }
     // Ends the bar's line before other text is printed; the next new percentage starts a
-    // new one (the final report repeats the 100 of the last record and shows nothing).
+    // new one (the 100 of the report once the firmware has started, after the image's 98).
     void Break() {
         if (lineOpen_) {
             out_ << "\n";
@@ -81,6 +83,10 @@ private:
 // Whether the session log could be written, judged without creating it: a run that ends
 // before the firmware starts must leave no file behind.
 bool LogWritable(const std::filesystem::path& path) {
+    if (path == SessionLog::kStandardOutput) {
+        const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+        return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+    }
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
         return !std::filesystem::is_directory(path, error) && ::access(path.c_str(), W_OK) == 0;
@@ -88,6 +94,19 @@ bool LogWritable(const std::filesystem::path& path) {
     const std::filesystem::path folder = path.parent_path();
     return std::filesystem::is_directory(folder, error) &&
            ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// A FIFO takes the log only if a reader holds it open by the time the firmware starts.
+bool FifoWithoutReader(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_fifo(path, error)) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return fd < 0 && errno == ENXIO;
 }
 
 } // namespace
@@ -121,7 +140,8 @@ std::string CUploadCommand::Usage() const {
            "                   unreliable line); default: the wizard's saved \"Slow mode\"\n"
            "  --fast           not slow mode, whatever the wizard saved\n"
            "  --log FILE       append what the device prints while the new firmware starts\n"
-           "                   to FILE (a relative name is taken from the current folder)\n"
+           "                   to FILE (a relative name is taken from the current folder;\n"
+           "                   - is standard output, to watch the start-up live)\n"
            "  --yes            answer every question with yes: upload also when the device\n"
            "                   has the same or newer firmware; abort at once when\n"
            "                   interrupted\n"
@@ -174,8 +194,16 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
         }
     }
     // The log path is fixed against the folder the program was started in, as the
-    // wizard's LOG switch is.
-    if (log && !log->empty()) {
+    // wizard's LOG switch is. "-" is standard output, where the device's start-up is
+    // seen live among the progress; the one stream cannot carry several devices' output,
+    // nor JSON lines.
+    if (log && *log == SessionLog::kStandardOutput) {
+        if (CPortGroup::Wanted(options.device, options.group)) {
+            return usageError("--log - (standard output) takes a single --port, without "
+                              "--ports, --station, --report or --json");
+        }
+        options.logPath = *log;
+    } else if (log && !log->empty()) {
         std::error_code error;
         const std::filesystem::path full = std::filesystem::absolute(*log, error);
         if (error) {
@@ -211,6 +239,10 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
     if (!options.logPath.empty() && !LogWritable(options.logPath)) {
         err << prefix << ": warning: the log file " << options.logPath
             << " cannot be written; the upload goes on without it\n";
+    } else if (!options.logPath.empty() && FifoWithoutReader(options.logPath)) {
+        err << prefix << ": warning: nothing reads the FIFO " << options.logPath
+            << " yet; the log is written only if a reader has opened it when the firmware "
+               "starts\n";
     }
 
     CInterruptWatch interrupts;

@@ -1,7 +1,10 @@
 #include "cli/TerminalText.h"
 
+#include "upload/UploadProgress.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace quillon {
 
@@ -28,10 +31,9 @@ int ProgressPercent(std::intptr_t done, std::intptr_t total) {
     if (total <= 0 || done < 0) {
         return -1;
     }
-    if (done + 1 >= total) {
-        return 100;
-    }
-    return static_cast<int>((done + 1) * 100 / total);
+    constexpr std::intptr_t kMost = std::numeric_limits<std::uint32_t>::max();
+    return static_cast<int>(UploadPercent(static_cast<std::uint32_t>(std::min(done, kMost)),
+                                          static_cast<std::uint32_t>(std::min(total, kMost))));
 }
 
 std::string PercentText(int percent) {

@@ -11,9 +11,9 @@ namespace quillon {
 // send to steer the terminal, are shown as \xNN instead of being passed on.
 std::string Latin1ToTerminal(std::string_view latin1);
 
-// The percentage shown for a progress report of the upload: the record just sent counts
-// as done, so the last of N records shows 100, and the final report (100 of 100) too.
-// -1 for a report without a total.
+// The percentage shown for a progress report of the upload, the upload page's figure
+// (UploadPercent): the last of 57 records shows 98, the report once the firmware has
+// started 100. -1 for a report without a total.
 int ProgressPercent(std::intptr_t done, std::intptr_t total);
 
 // "42% Complete", as the upload page shows it.

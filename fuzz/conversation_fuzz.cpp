@@ -11,14 +11,18 @@
 // Properties: the upload reports success only when, after the last send of the launch
 // request, the device accepted it and then printed the start-up message; no record is sent
 // more than eight times in one exchange (nor more than the module transfer's three
-// exchanges in a row); the bytes read are bounded by the sends and the reply bounds; the
-// sequence ends with exactly one end message; and every run ends (libFuzzer's -timeout).
+// exchanges in a row); one module transfer makes no more sends in all than its send limit
+// (resends and redirects back included); the bytes read are bounded by the sends and the reply
+// bounds; the sequence ends with exactly one end message; and every run ends (libFuzzer's
+// -timeout).
 
 #include "FuzzCheck.h"
 #include "package/RecordHeader.h"
+#include "package/VersionDescriptor.h"
 #include "tests/support/CMemoryLink.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/CUploadCore.h"
+#include "upload/ProtocolBounds.h"
 #include "upload/ReplyParsing.h"
 #include "upload/UploadTexts.h"
 
@@ -30,6 +34,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -72,12 +77,42 @@ public:
     bool succeeded = false;
 };
 
+// The module each data record's payload belongs to, and the module's record count.
+struct ModuleOf {
+    int key = -1; // the descriptor's record number, the image's offset by the utility's size
+    int records = 0;
+};
+using ModuleIndex = std::map<std::vector<std::uint8_t>, ModuleOf>;
+
+void IndexModules(quillon::CEncImageFile& package, int keyOffset, ModuleIndex& index) {
+    quillon::RecordHeader header{};
+    for (int n = 0; n < package.GetRecordCount(); ++n) {
+        quillon::VersionDescriptor module;
+        if (!package.ReadHeader(n, header) || header.type != quillon::kModuleDescriptor ||
+            package.FindModuleDescriptor(n, module) != n) {
+            continue;
+        }
+        for (int k = 1; k <= module.recordCount && package.ReadHeader(n + k, header); ++k) {
+            std::vector<std::uint8_t> payload(header.PayloadSize());
+            if (package.ReadPayload(n + k, payload.data(), payload.size()) != quillon::kOk) {
+                continue;
+            }
+            const auto [at, added] =
+                index.try_emplace(payload, ModuleOf{n + keyOffset, module.recordCount});
+            if (!added && at->second.key != n + keyOffset) {
+                at->second.key = -1; // the same bytes in two modules: not told apart
+            }
+        }
+    }
+}
+
 // Counts the sends of each record: a send without a break before it starts an exchange,
-// a send of the same bytes after a break is a resend within it.
+// a send of the same bytes after a break is a resend within it. Consecutive sends of one
+// module's records are one module transfer.
 class SendCounter {
 public:
-    explicit SendCounter(const std::vector<CUploadCore::Block>& activationBlocks)
-        : activationBlocks_(activationBlocks) {}
+    SendCounter(const std::vector<CUploadCore::Block>& activationBlocks, ModuleIndex modules)
+        : activationBlocks_(activationBlocks), modules_(std::move(modules)) {}
 
     void Sent(std::span<const std::uint8_t> data, bool afterBreak) {
         const bool activation =
@@ -89,6 +124,7 @@ public:
         if (activation) {
             // The activation loop breaks before every block; its blocks are no record.
             last_.clear();
+            module_ = {};
             return;
         }
         const bool same =
@@ -98,13 +134,25 @@ public:
         QUILLON_FUZZ_CHECK(inExchange_ <= kSendsPerExchange);
         QUILLON_FUZZ_CHECK(inARow_ <= kSendsPerExchange * kExchangesPerModuleRecord);
         last_.assign(data.begin(), data.end());
+
+        const auto found = modules_.find(last_);
+        const ModuleOf module = found != modules_.end() ? found->second : ModuleOf{};
+        inModule_ = module.key >= 0 && module.key == module_.key ? inModule_ + 1 : 1;
+        module_ = module;
+        if (module.key >= 0) {
+            QUILLON_FUZZ_CHECK(inModule_ <= static_cast<std::size_t>(
+                                                quillon::bounds::ModuleSendLimit(module.records)));
+        }
     }
 
 private:
     const std::vector<CUploadCore::Block>& activationBlocks_;
+    const ModuleIndex modules_;
     std::vector<std::uint8_t> last_;
     std::size_t inExchange_ = 0;
     std::size_t inARow_ = 0;
+    ModuleOf module_;
+    std::size_t inModule_ = 0;
 };
 
 // The payload of the first launch request of the utility package.
@@ -169,7 +217,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     link.SetDeviceStream({data + 1, size - 1}, (flags & kFlagEndless) != 0);
     link.SetReadBudget(kBytesPerSend, kStartupOutputBound);
-    SendCounter sends(core.activationBlocks);
+    static const ModuleIndex modules = [&core] {
+        ModuleIndex index;
+        IndexModules(core.UtilityPackage(), 0, index);
+        IndexModules(core.FirmwareImage(), core.UtilityPackage().GetRecordCount(), index);
+        return index;
+    }();
+    SendCounter sends(core.activationBlocks, modules);
     link.SetWriteObserver([&sends](std::span<const std::uint8_t> bytes, bool afterBreak) {
         sends.Sent(bytes, afterBreak);
     });

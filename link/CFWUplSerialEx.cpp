@@ -93,6 +93,7 @@ Status CFWUplSerialEx::ReadByte(std::uint8_t& out, std::uint32_t timeoutMs) {
         }
     }
     out = receiveBuffer_[readPosition_++];
+    ++bytesTaken_;
     if (readPosition_ == receiveBuffer_.size()) {
         dataReady_ = false;
     }
@@ -107,6 +108,11 @@ Status CFWUplSerialEx::ReadByte(std::uint8_t& out, std::uint32_t timeoutMs) {
 std::size_t CFWUplSerialEx::AvailableBytes() {
     std::lock_guard lock(receiveLock_);
     return receiveBuffer_.size() - readPosition_;
+}
+
+std::uint64_t CFWUplSerialEx::BytesTaken() {
+    std::lock_guard lock(receiveLock_);
+    return bytesTaken_;
 }
 
 std::size_t CFWUplSerialEx::ConsumedBytes() {

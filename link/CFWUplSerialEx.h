@@ -33,12 +33,16 @@ public:
     static constexpr std::size_t kChunk = 256;
     // A write fails when the driver has not taken its bytes this long after their line time
     // (size x 10 / baud) has passed. Handshake is off, so a healthy driver takes the bytes
-    // about as fast as the line sends them: the margin only has to cover a USB adapter's
-    // latency (up to a few tens of ms), the tail of an earlier write still in the queue and
-    // a busy machine's scheduling delays (tens to hundreds of ms). Two seconds is far above
-    // all of that; a driver still holding back by then has stopped taking data (a stalled
-    // USB device, a line held off) and will not start again within any reply timeout.
-    static constexpr std::uint32_t kWriteMarginMs = 2000;
+    // about as fast as the line sends them (a record fits in the driver's queue at once):
+    // the margin only has to cover a USB adapter's latency (up to a few tens of ms) and a
+    // busy machine's scheduling delays (tens to hundreds of ms). One second is far above
+    // that; a driver still holding back by then has stopped taking data (a stalled USB
+    // device, a line held off) and will not start again within any reply timeout. It is
+    // also the port's own write limit (1 ms per byte plus 1 s), which at every speed of
+    // 10000 baud and above is never the shorter of the two: line time plus one second is
+    // the one bound a write has (1.03 s for an activation block, 1.2 s for an image record
+    // at 115200 baud, 2.0 s at 19200 and in slow mode).
+    static constexpr std::uint32_t kWriteMarginMs = 1000;
 
     CFWUplSerialEx();
     ~CFWUplSerialEx() override;
@@ -56,6 +60,9 @@ public:
     // Bytes already read that are still held at the front of the buffer (the read
     // position); drops to 0 when the buffer is compacted.
     std::size_t ConsumedBytes();
+    // Every byte ReadByte has handed out since the link was made: what the engine read,
+    // as opposed to what arrived (a reader that stopped leaves the rest unread).
+    std::uint64_t BytesTaken();
     // Discards everything received so far (not the driver's queue: pair with PurgeBuffers).
     virtual void ClearReceiveBuffer();
     // Writes and returns no earlier than size x 10 / baud seconds after the call began.
@@ -90,6 +97,7 @@ private:
     std::condition_variable dataReadyChanged_;
     std::vector<std::uint8_t> receiveBuffer_;
     std::size_t readPosition_ = 0;
+    std::uint64_t bytesTaken_ = 0;
     // The data-ready event: auto-reset, set on append, reset when the buffer runs empty.
     bool dataReady_ = false;
     bool interrupted_ = false;

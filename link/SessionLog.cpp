@@ -37,19 +37,39 @@ bool SessionLog::Open(const std::string& path) {
     if (path.empty()) {
         return false;
     }
-    // Non-blocking so that a FIFO without a reader fails instead of hanging the caller; only
-    // regular files are taken.
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return false;
-    }
+    // Non-blocking so that a FIFO without a reader fails instead of hanging the caller.
+    constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    int fd = -1;
+    if (path == kStandardOutput) {
+        // A file behind standard output is shared with the program's own text, offset and
+        // all; anything else (a terminal, a pipe) is opened afresh, so that its own
+        // description can stay non-blocking without touching the program's.
+        if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+            fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+        } else {
+            fd = ::open("/dev/stdout", kFlags);
+        }
+    } else {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_APPEND, 0666);
+    }
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return false;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (S_ISREG(st.st_mode)) {
+        // One session at a time in a file: a second writer would interleave its bytes.
+        if (path != kStandardOutput && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    // A terminal, a pipe or a FIFO stays non-blocking: the bytes are appended on the
+    // port's event thread, which a reader that falls behind must never hold up; what it
+    // cannot take at once is dropped.
     fd_ = fd;
 
     const std::time_t now = std::time(nullptr);

@@ -7,9 +7,11 @@
 namespace quillon {
 
 // An append-only session log: each Open adds a header with the local time, then every
-// appended chunk is written unchanged. The file is created when missing, never truncated,
-// and held exclusively while open. A path that cannot be opened, is in use or is not a
-// regular file (a FIFO, a device) leaves the log closed; write failures are ignored.
+// appended chunk is written unchanged. A file is created when missing, never truncated,
+// and held exclusively while open. The path "-" is standard output; a terminal, a FIFO
+// with a reader or another device takes the bytes as far as it can without waiting. A
+// path that cannot be opened or is in use leaves the log closed; write failures are
+// ignored.
 //
 // Threads: not synchronised; the owner guards it (the link appends under its receive lock).
 class SessionLog {
@@ -18,6 +20,9 @@ public:
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;
+
+    // The path that names standard output.
+    static constexpr const char* kStandardOutput = "-";
 
     bool Open(const std::string& path);
     void Append(const void* data, std::size_t size);

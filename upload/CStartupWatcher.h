@@ -20,15 +20,18 @@ public:
     static constexpr const char* kStartupMessage = "*** Unit Initialised";
 
     // The watch ends unsuccessfully once this long has passed beyond one per-byte timeout
-    // without the message, however steadily bytes keep coming: a firmware that babbles
-    // without ever printing the message would otherwise hold the upload for hours. The
-    // per-byte timeout is the package's own allowance for the silent boot before the first
-    // byte; after it, 30 s of output is hundreds of times the few lines a firmware prints
-    // before its message (57 KB at 19200 baud, 345 KB at 115200), yet short enough that
-    // the technician never takes the program for hung.
-    static constexpr std::chrono::milliseconds kReportTime{30000};
+    // without the message, however steadily bytes keep coming: a firmware that drips a
+    // byte every few seconds without ever printing the message must not hold the upload
+    // for hours. The per-byte timeout is the package's own allowance for the silent boot
+    // before the first byte. What a healthy firmware prints before its message may take
+    // long: a self-test or a file system check that reports as it goes, at the device's
+    // pace. Ending such a boot would report a good device as failed, the one wrong verdict
+    // a watch must never give, so the bound lies far beyond any start-up a technician
+    // would wait for at the bench: five minutes.
+    static constexpr std::chrono::milliseconds kBootTime{std::chrono::minutes(5)};
     // Output longer than any firmware prints before its message means the line carries
-    // noise: the watch ends after this many bytes even within its time.
+    // noise: the watch ends after this many bytes even within its time (91 s of steady
+    // output at 115200 baud, 9 minutes at 19200).
     static constexpr std::size_t kMaxOutput = std::size_t{1} << 20;
 
     // Takes the next byte, waiting at most timeoutMs: kOk with the byte, or the failure.
@@ -36,7 +39,7 @@ public:
 
     // The whole time the watch may take with the given per-byte timeout.
     static std::chrono::milliseconds TotalLimit(std::uint32_t byteTimeoutMs) {
-        return std::chrono::milliseconds(byteTimeoutMs) + kReportTime;
+        return std::chrono::milliseconds(byteTimeoutMs) + kBootTime;
     }
 
     // Reads and feeds bytes until the message is seen (kOk), a read fails (its code),

@@ -4,6 +4,7 @@
 #include "upload/BoardMatching.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/DeviceIdentification.h"
+#include "upload/ProtocolBounds.h"
 #include "upload/ReplyParsing.h"
 #include "upload/UploadTexts.h"
 
@@ -19,21 +20,18 @@ namespace {
 // Bit 15 of a reply word: the record was refused (same code) or another one is wanted.
 constexpr std::uint16_t kReplyRefused = 0x8000;
 
-constexpr int kSendsPerRecord = 8;
-constexpr int kAttemptsPerModuleRecord = 3;
-constexpr std::uint32_t kBreakMs = 10;
-constexpr std::uint32_t kReplyPauseMs = 30;
-constexpr std::uint32_t kReplyWordTimeoutMs = 1000;
-constexpr std::uint32_t kInfoReplyTimeoutMs = 5000;
-constexpr std::uint32_t kKeepAlivePauseMs = 500;
-constexpr int kActivationAttemptsAfterSwitch = 20;
-constexpr std::uint32_t kFastBaud = 115200;
-constexpr std::uint32_t kSlowBaud = 19200;
-constexpr std::uint32_t kDefaultStartupByteTimeoutMs = 10000;
-constexpr int kAbortPolls = 4000;
-// The other bounds of the conversation are named where they apply: the text of a reply
-// (kMaxReplyLine, kMaxReplyLines, kMaxReplyBytes in ReplyParsing.h), a write's completion
-// (CFWUplSerialEx::kWriteMarginMs) and the start-up watch (CStartupWatcher::kReportTime).
+using bounds::kAbortPolls;
+using bounds::kActivationAttemptsAfterSwitch;
+using bounds::kAttemptsPerModuleRecord;
+using bounds::kBreakMs;
+using bounds::kDefaultStartupByteTimeoutMs;
+using bounds::kFastBaud;
+using bounds::kInfoReplyTimeoutMs;
+using bounds::kKeepAlivePauseMs;
+using bounds::kReplyPauseMs;
+using bounds::kReplyWordTimeoutMs;
+using bounds::kSendsPerRecord;
+using bounds::kSlowBaud;
 
 // Only a refusal or a missing reply is worth another send of the same record. A line that
 // stopped taking bytes, closed or hung up, a reply past its bounds (the device babbles:
@@ -179,12 +177,35 @@ Status CUploadCore::ReadWord(std::uint16_t& word, std::uint32_t timeoutMs) {
 }
 
 Status CUploadCore::ReadTextLines(Lines* lines, std::uint32_t timeoutMs) {
-    return ReadReplyLines([&](std::uint8_t& byte) { return link_.ReadByte(byte, timeoutMs); },
-                          lines);
+    // Each byte may take the whole timeout, but the reply as a whole no longer than one
+    // timeout plus the line time of the longest reply: a device that drips its text a
+    // byte at a time would otherwise hold one send for hours.
+    using Clock = std::chrono::steady_clock;
+    const std::int32_t baud = link_.GetBaudRate();
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(bounds::ReplyTextLimitMs(
+                           timeoutMs, baud > 0 ? static_cast<std::uint32_t>(baud) : kSlowBaud));
+    return ReadReplyLines(
+        [&](std::uint8_t& byte) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                return kWaitTimeout;
+            }
+            return link_.ReadByte(
+                byte, static_cast<std::uint32_t>(std::min<std::int64_t>(left, timeoutMs)));
+        },
+        lines);
 }
 
 Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
                                    CEncImageFile* package) {
+    int sendsLeft = kSendsPerRecord;
+    return ExchangeRecord(index, lines, redirect, package, sendsLeft);
+}
+
+Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redirect,
+                                   CEncImageFile* package, int& sendsLeft) {
     CEncImageFile& source = package != nullptr ? *package : utility_;
     redirect = 0;
     RecordHeader header{};
@@ -201,7 +222,7 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
 
     Status failure = kEFail;
     for (int attempt = 0; attempt < kSendsPerRecord; ++attempt) {
-        if (ShuttingDown() || LineLost()) {
+        if (ShuttingDown() || LineLost() || sendsLeft <= 0) {
             return failure;
         }
         if (attempt > 0) {
@@ -209,6 +230,7 @@ Status CUploadCore::ExchangeRecord(int index, Lines& lines, std::int32_t& redire
         }
         link_.PurgeBuffers();
         link_.ClearReceiveBuffer();
+        --sendsLeft;
         counters_.retries += attempt > 0 ? 1 : 0;
         if (const Status s = link_.WriteAndDrain(payload.data(), payload.size()); s != kOk) {
             return s;
@@ -455,21 +477,27 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
     const int count = module->descriptor.recordCount;
     int record = module->descriptorIndex + 1;
     int done = 0;
-    // A device may ask for records it already has (a redirect backwards), but one that
-    // keeps asking would hold the transfer for ever, each answer a new exchange. Eight per
-    // record of the module is far beyond any recovery; past it such a redirect counts as
-    // a failed attempt, like one that leads outside the module.
-    int rewindsLeft = count * kSendsPerRecord;
+    // A device may ask for records it already has (a redirect backwards), and a poor line
+    // costs resends; both are allowed up to the module's send limit. Past it the transfer
+    // ends with the last failure, or as a redirect that could not be followed (1) when the
+    // device was sending it back.
+    int sendsLeft = bounds::ModuleSendLimit(count);
+    Status lastFailure = kEFail;
     while (done < count) {
         int attemptsLeft = kAttemptsPerModuleRecord;
         for (;;) {
             if (abortEvent_.Wait(0)) {
                 return kSoftOutcome;
             }
+            if (sendsLeft <= 0) {
+                return lastFailure;
+            }
             std::int32_t redirect = 0;
-            const Status result = ExchangeRecord(record, lines, redirect, module->package);
+            const Status result =
+                ExchangeRecord(record, lines, redirect, module->package, sendsLeft);
             const bool inside = done + redirect >= 1 && done + redirect <= count - 1;
-            if (redirect != 0 && inside && (redirect > 0 || rewindsLeft-- > 0)) {
+            if (redirect != 0 && inside) {
+                lastFailure = redirect < 0 ? kSoftOutcome : lastFailure;
                 done += redirect - 1;
                 record += redirect - 1;
                 break;
@@ -480,6 +508,7 @@ Status CUploadCore::RunModule(bool execute, const std::string& name, Lines& line
             if (result == kEAbort) {
                 return kSoftOutcome; // the waits were cut short by an abort or a shutdown
             }
+            lastFailure = result;
             const bool anotherTry = WorthResending(result) || result == kSoftOutcome;
             if (--attemptsLeft == 0 || LineLost() || !anotherTry) {
                 return result;

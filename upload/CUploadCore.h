@@ -152,6 +152,11 @@ protected:
     void Pause(std::uint32_t milliseconds);
 
 private:
+    // ExchangeRecord that makes at most sendsLeft sends (of its eight) and counts them off:
+    // a module transfer shares one budget among all its records. Out of sends, it returns
+    // the failure so far.
+    Status ExchangeRecord(int index, Lines& lines, std::int32_t& redirect, CEncImageFile* package,
+                          int& sendsLeft);
     // The activation loop without clearing the stop request first.
     Status ActivationLoop(int attempts, IMessageSink* notify, bool keepAlive);
     Status ReadWord(std::uint16_t& word, std::uint32_t timeoutMs);

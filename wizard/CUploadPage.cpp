@@ -1,6 +1,7 @@
 #include "wizard/CUploadPage.h"
 
 #include "upload/IMessageSink.h"
+#include "upload/UploadProgress.h"
 #include "wizard/CMasterDlg.h"
 #include "wizard/MessageBox.h"
 
@@ -52,10 +53,7 @@ CMasterDlg& CUploadPage::Master() const {
 }
 
 unsigned CUploadPage::Percentage(std::uint32_t done, std::uint32_t total) {
-    if (total == 0) {
-        return 0;
-    }
-    return static_cast<unsigned>(static_cast<std::uint64_t>(done) * 100u / total);
+    return UploadPercent(done, total);
 }
 
 QString CUploadPage::PercentageText(unsigned percent) {

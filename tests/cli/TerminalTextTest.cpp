@@ -3,6 +3,8 @@
 
 #include "cli/TerminalText.h"
 
+#include "upload/UploadProgress.h"
+
 #include <gtest/gtest.h>
 
 namespace quillon {
@@ -24,16 +26,24 @@ TEST(TerminalTextTest, ControlCharactersFromTheDeviceAreShownNotObeyed) {
               "\\x9B1m");
 }
 
-TEST(TerminalTextTest, PercentCountsTheRecordJustSent) {
-    EXPECT_EQ(ProgressPercent(0, 100), 1);
-    EXPECT_EQ(ProgressPercent(0, 57), 1);
-    EXPECT_EQ(ProgressPercent(27, 57), 49);
-    EXPECT_EQ(ProgressPercent(55, 57), 98);
-    EXPECT_EQ(ProgressPercent(56, 57), 100);
-    // The report once the firmware has started.
-    EXPECT_EQ(ProgressPercent(100, 100), 100);
-    EXPECT_EQ(ProgressPercent(3, 0), -1);
-    EXPECT_EQ(ProgressPercent(-1, 10), -1);
+// The command line shows the upload page's figure: the record just sent counted from 0,
+// rounded down, so only the report once the firmware has started shows 100.
+TEST(TerminalTextTest, PercentIsTheUploadPagesFigure) {
+    struct Report {
+        std::intptr_t done;
+        std::intptr_t total;
+        int percent;
+    };
+    for (const Report& r : {Report{0, 100, 0}, Report{0, 57, 0}, Report{1, 57, 1},
+                            Report{27, 57, 47}, Report{56, 57, 98}, Report{57, 57, 100},
+                            Report{100, 100, 100}, Report{3, 0, -1}, Report{-1, 10, -1}}) {
+        EXPECT_EQ(ProgressPercent(r.done, r.total), r.percent) << r.done << " of " << r.total;
+        if (r.percent >= 0) {
+            EXPECT_EQ(static_cast<unsigned>(r.percent),
+                      UploadPercent(static_cast<std::uint32_t>(r.done),
+                                    static_cast<std::uint32_t>(r.total)));
+        }
+    }
 }
 
 TEST(TerminalTextTest, BarIsFilledInProportion) {

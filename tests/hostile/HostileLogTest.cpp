@@ -89,7 +89,7 @@ TEST_F(HostileLogTest, MissingFolderIsNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(folder_.File("no")));
 }
 
-TEST_F(HostileLogTest, FifoIsNeverWrittenAndNeverWaitedFor) {
+TEST_F(HostileLogTest, FifoIsNeverWaitedFor) {
     const std::string path = folder_.File("log.fifo");
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     // No reader: opening for writing would block without O_NONBLOCK.
@@ -97,12 +97,14 @@ TEST_F(HostileLogTest, FifoIsNeverWrittenAndNeverWaitedFor) {
     EXPECT_FALSE(log.Open(path));
     EXPECT_TRUE(UploadWithLog(path));
 
-    // A reader at the other end: still not a file to append to.
+    // A reader at the other end takes the session, and one that does not read in time
+    // loses bytes rather than holding up the upload.
     testing::FifoReader reader(path);
     ASSERT_TRUE(reader.IsOpen());
-    EXPECT_FALSE(log.Open(path));
+    EXPECT_TRUE(log.Open(path));
+    log.Close();
     EXPECT_TRUE(UploadWithLog(path));
-    EXPECT_EQ(reader.Drain(), 0u);
+    EXPECT_GT(reader.Drain(), 0u);
 }
 
 TEST_F(HostileLogTest, FolderInPlaceOfTheFileIsLeftAlone) {

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -153,6 +155,50 @@ TEST_F(SessionLogTest, LogThatCannotBeOpenedIsSkipped) {
     std::uint8_t byte = 0;
     EXPECT_EQ(link_.ReadByte(byte, 1000), kOk);
     EXPECT_EQ(byte, 's');
+}
+
+// Where a user watches the start-up live: standard output ("-", here a pipe) and a FIFO
+// with a reader. Both get the session; a reader that falls behind loses bytes, but never
+// holds up the port's event thread, which writes the log.
+TEST_F(SessionLogTest, StandardOutputAndFifoTakeTheSessionWithoutHoldingTheLine) {
+    const std::string fifo = dir_.File("watch");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool standardOutput : {true, false}) {
+        SCOPED_TRACE(standardOutput ? "standard output" : "FIFO");
+        int ends[2] = {-1, -1};
+        int savedOutput = -1;
+        if (standardOutput) {
+            ASSERT_EQ(pipe(ends), 0);
+            std::fflush(stdout);
+            savedOutput = dup(STDOUT_FILENO);
+            ASSERT_GE(dup2(ends[1], STDOUT_FILENO), 0);
+            close(ends[1]);
+            link_.OpenLog(SessionLog::kStandardOutput);
+        } else {
+            ends[0] = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            ASSERT_GE(ends[0], 0);
+            link_.OpenLog(fifo);
+        }
+        EXPECT_TRUE(link_.IsLogOpen());
+        Deliver("booting\r\n");
+        std::string seen(4096, '\0');
+        const ssize_t got = read(ends[0], seen.data(), seen.size());
+        seen.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        // Far more than a pipe holds, while nobody reads: the link still takes every byte.
+        for (int chunk = 0; chunk < 64; ++chunk) {
+            Deliver(std::string(4096, 'x'));
+        }
+        link_.OpenLog("");
+        if (standardOutput) {
+            ASSERT_GE(dup2(savedOutput, STDOUT_FILENO), 0);
+            close(savedOutput);
+        }
+        close(ends[0]);
+        std::string rest;
+        ASSERT_TRUE(StartsWithHeader(seen, rest));
+        EXPECT_EQ(rest, "booting\r\n");
+        link_.ClearReceiveBuffer();
+    }
 }
 
 TEST_F(SessionLogTest, ReplacingTheLogWhileBytesStreamLosesNoOrder) {

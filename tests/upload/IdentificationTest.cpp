@@ -137,7 +137,9 @@ TEST(StartupWatcherTest, BabblingFirmwareEndsAtTheTotalBound) {
     ASSERT_FALSE(timeouts.empty());
     // No read may wait past the end of the whole watch.
     EXPECT_LE(*std::max_element(timeouts.begin(), timeouts.end()), 400u);
-    EXPECT_EQ(CStartupWatcher::TotalLimit(10000), std::chrono::milliseconds(40000));
+    // A healthy firmware may report a long self-test before its message: the engine's
+    // bound leaves it at least five minutes, whatever the package's per-byte timeout.
+    EXPECT_GE(CStartupWatcher::TotalLimit(0), std::chrono::minutes(5));
 }
 
 TEST(StartupWatcherTest, EndsWithTheMessageTheFailedReadOrTooMuchOutput) {

@@ -7,14 +7,18 @@
 #include "upload/CMessageQueue.h"
 #include "upload/CStartupWatcher.h"
 #include "upload/CUploadCore.h"
+#include "upload/CWorstCaseTable.h"
+#include "upload/ProtocolBounds.h"
 #include "upload/ReplyParsing.h"
 #include "upload/UploadTexts.h"
 
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -145,28 +149,77 @@ INSTANTIATE_TEST_SUITE_P(
         Conversation{"EndlessInformationReply", BabblingInformation(), true, false}),
     [](const ::testing::TestParamInfo<Conversation>& param) { return param.param.name; });
 
-// A device that takes the first records of the image and then, for ever, asks for the
-// second one again whenever it gets the third: following it without limit would never end
-// the transfer. Here each rewind goes back one record and costs two sends (that record and
-// the one after it again), on top of the sends every record may take by itself.
-TEST(MemoryModuleTransferTest, EndlessRewindsEndTheTransfer) {
+// Devices that keep sending the image transfer back to records they already have, for
+// ever: following them without limit would never end the transfer. Whatever the shape of
+// the rewinds, the module ends as a redirect that could not be followed, within its send
+// limit.
+struct Rewinds {
+    const char* name;
+    int acceptedBefore;  // answers accepted before each redirect
+    std::uint8_t backTo; // the code of the record asked for
+};
+
+void PrintTo(const Rewinds& rewinds, std::ostream* out) {
+    *out << rewinds.name;
+}
+
+class MemoryModuleRewindTest : public ::testing::TestWithParam<Rewinds> {};
+
+TEST_P(MemoryModuleRewindTest, EndlessRewindsEndWithinTheSendLimit) {
     auto owned = std::make_unique<CMemoryLink>();
     CMemoryLink& link = *owned;
     CUploadCore core(std::move(owned));
     core.LoadPackages(EmbeddedResources::UtilityPackage(), EmbeddedResources::FirmwareImage());
     Bytes stream;
-    CMemoryLink::AppendAnswer(stream, kAccepted);
-    CMemoryLink::AppendAnswer(stream, kAccepted);
-    CMemoryLink::AppendAnswer(stream, Bytes{0x80, 0x02}); // the record of code 2 again
-    CMemoryLink::AppendAnswer(stream, kAccepted);
+    for (int k = 0; k < GetParam().acceptedBefore; ++k) {
+        CMemoryLink::AppendAnswer(stream, kAccepted);
+    }
+    CMemoryLink::AppendAnswer(stream, Bytes{0x80, GetParam().backTo});
     link.SetDeviceStream(stream, true);
 
     CUploadCore::Lines lines;
-    core.RunModule(true, core.packageFirmware.product, lines, nullptr);
-    constexpr std::size_t kSendsPerRecord = 8;
-    constexpr std::size_t kAttemptsPerRecord = 3;
-    constexpr std::size_t kRewinds = kImageRecords * kSendsPerRecord;
-    EXPECT_LE(link.Writes(), kImageRecords * kSendsPerRecord * kAttemptsPerRecord + 2 * kRewinds);
+    EXPECT_EQ(core.RunModule(true, core.packageFirmware.product, lines, nullptr), kSoftOutcome);
+    const auto limit = static_cast<std::size_t>(bounds::ModuleSendLimit(kImageRecords));
+    EXPECT_LE(link.Writes(), limit);
+    // The device was followed as long as the limit lasted, not given up on at once.
+    EXPECT_GE(link.Writes(), limit - kImageRecords);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, MemoryModuleRewindTest,
+                         ::testing::Values(
+                             // Asks for the second record again whenever it gets the third.
+                             Rewinds{"BackOneFromTheThird", 2, 2},
+                             // From its second pass on, answers the image's last record with the
+                             // second again: each rewind costs a pass over the whole image.
+                             Rewinds{"LastBackToTheSecond", kImageRecords - 2, 2}),
+                         [](const ::testing::TestParamInfo<Rewinds>& param) {
+                             return param.param.name;
+                         });
+
+// The README's worst-case table is the one the engine's bounds give for the shipped
+// packages; each phase's figure is at least what its sends cost when every one of them
+// runs into its reply timeout.
+TEST(WorstCaseTableTest, ReadmeShowsTheTableTheEngineImplies) {
+    CUploadCore core;
+    core.LoadPackages(EmbeddedResources::UtilityPackage(), EmbeddedResources::FirmwareImage());
+    const CWorstCaseTable table(core.UtilityPackage(), core.FirmwareImage());
+    std::ifstream readme(QUILLON_README);
+    std::stringstream text;
+    text << readme.rdbuf();
+    EXPECT_NE(text.str().find(table.Markdown()), std::string::npos)
+        << "the README's table should read:\n"
+        << table.Markdown();
+
+    // A healthy device at its slowest: every record on the line, then programmed for up
+    // to its reply timeout.
+    constexpr double kSlowestRecordMs = 61 * 32 * 10.0 * 1000 / 115200 + 10000;
+    for (const CWorstCaseTable::Row& row : table.Rows()) {
+        if (row.phase == "firmware image") {
+            EXPECT_GE(row.fastMs, kImageRecords * kSlowestRecordMs);
+            EXPECT_GT(row.slowMs, row.fastMs);
+        }
+    }
+    EXPECT_GE(table.Rows().back().fastMs, static_cast<double>(CStartupWatcher::kBootTime.count()));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace quillon {
@@ -34,12 +35,14 @@ constexpr auto kHangMargin = 60s;
 // the line never takes). The longest wait the protocol allows between two sends is one
 // information reply byte, 5 s.
 constexpr auto kStallLimit = 20s;
-// Bytes the device may put on the line since the last record before the soak pulls the
-// line to protect its own memory. An engine that keeps to its reply bound stops reading a
-// babbling answer after kReplyMaxBytes and then either sends again (which ends the babble)
-// or ends the conversation, while the unpaced simulator may go on babbling until the run
-// is torn down: so this is far above the bound, and an engine stuck reading a babble
-// without end is caught by the stall limit, as no record reaches the device meanwhile.
+// Bytes the engine may read since the last record before the soak pulls the line to
+// protect its own memory. An engine that keeps to its reply bound stops reading a
+// babbling answer after kReplyMaxBytes (the start-up watch after its 1 MiB) and then
+// either sends again (which ends the babble) or ends the conversation. What the device
+// puts on the line is no measure: the unpaced simulator may go on babbling, much faster
+// than the engine reads, after the engine has stopped reading or closed the line, so
+// only what the engine took counts. An engine stuck reading a babble without end passes
+// this limit, or else the stall limit, as no record reaches the device meanwhile.
 constexpr std::size_t kBabbleLimit = 256 * static_cast<std::size_t>(SoakTimeBound::kReplyMaxBytes);
 
 // Message texts are compared by content: each translation unit may hold its own copy of
@@ -448,34 +451,47 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
         result.milliseconds = MillisecondsSince(started);
         return result;
     }
-    // The watchdog: when no record reaches the device for kStallLimit, or the run passes
-    // its bound by kHangMargin, it pulls the line (as a user pulls the adapter), which
-    // ends any wait of the engine, and the run is reported as hung.
+    // The watchdog: when no record reaches the device for kStallLimit, the engine reads
+    // kBabbleLimit bytes without sending a record, or the run passes its bound by
+    // kHangMargin, it pulls the line (as a user pulls the adapter), which ends any wait of
+    // the engine, and the run is reported as hung. It reads the engine's count through
+    // `engine`, which is cleared (under its lock) before the core goes.
+    auto core = std::make_unique<CUploadCore>();
+    std::mutex engineMutex;
+    CUploadCore* engine = core.get();
+    // Nothing once the core is going: it reads no more.
+    const auto engineRead = [&engineMutex, &engine]() -> std::optional<std::uint64_t> {
+        std::lock_guard lock(engineMutex);
+        if (engine == nullptr) {
+            return std::nullopt;
+        }
+        return engine->Link().BytesTaken();
+    };
     std::atomic<bool> stalled{false};
     const auto hardDeadline =
         started + std::chrono::milliseconds(static_cast<long>(result.boundMs)) + kHangMargin;
-    std::jthread watchdog([&device, &stalled, hardDeadline](const std::stop_token& stop) {
+    std::jthread watchdog([&device, &stalled, &engineRead,
+                           hardDeadline](const std::stop_token& stop) {
         std::size_t seen = 0;
-        std::size_t sentThen = 0;
+        std::uint64_t readThen = 0;
         auto lastRecord = Clock::now();
         while (!stop.stop_requested()) {
             std::size_t count = 0;
-            std::size_t sent = 0;
             device.WaitFor(
-                [&count, &sent, seen, sentThen](const DevSimState& state) {
+                [&count, seen](const DevSimState& state) {
                     // Bytes the device could not make out (sent at the wrong rate, or
                     // noise) show the engine at work as well as records do.
                     count = state.records.size() + state.wrongRateBytes + state.unrecognisedBytes;
-                    sent = state.bytesSent;
-                    return count != seen || sent - sentThen > kBabbleLimit || !state.running;
+                    return count != seen || !state.running;
                 },
                 200ms);
             const auto now = Clock::now();
+            const std::uint64_t read = engineRead().value_or(readThen);
             if (count != seen) {
                 seen = count;
-                sentThen = sent;
+                readThen = read;
                 lastRecord = now;
-            } else if (now - lastRecord > kStallLimit || sent - sentThen > kBabbleLimit ||
+            } else if (now - lastRecord > kStallLimit || read - readThen > kBabbleLimit ||
                        now > hardDeadline) {
                 stalled = true;
                 device.HangUp();
@@ -485,7 +501,6 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
     });
     {
         CMessageQueue queue;
-        auto core = std::make_unique<CUploadCore>();
         core->LoadPackages(packages_.utility, packages_.image);
         core->SetSlowMode(plan.slowMode);
         core->SetActivationSeed(plan.activationSeed);
@@ -559,6 +574,10 @@ SoakRunResult CSoakRunner::Run(const SoakRunPlan& plan) {
         if (result.outcome == SoakOutcome::Hung) {
             // Free whatever the upload thread still waits on before the core joins it.
             device.HangUp();
+        }
+        {
+            std::lock_guard lock(engineMutex);
+            engine = nullptr;
         }
         core.reset(); // joins the workers and closes the port
     }

@@ -2,6 +2,7 @@
 
 #include "link/CFWUplSerialEx.h"
 #include "package/CEncImageFile.h"
+#include "upload/ProtocolBounds.h"
 #include "upload/ReplyParsing.h"
 
 #include <cstdint>
@@ -21,15 +22,15 @@ namespace quillon {
 // 3 attempts of 8 sends. Line times are taken at 19200 baud throughout, since a failed
 // switch leaves the line slow.
 struct SoakTimeBound {
-    // The engine's constants (upload/CUploadCore.cpp).
-    static constexpr int kSendsPerRecord = 8;
-    static constexpr int kAttemptsPerModuleRecord = 3;
-    static constexpr double kBreakMs = 10;
-    static constexpr double kReplyPauseMs = 30;
-    static constexpr double kReplyWordTimeoutMs = 1000;
-    static constexpr double kInfoReplyTimeoutMs = 5000;
-    static constexpr int kActivationAttemptsAfterSwitch = 20;
-    static constexpr double kSlowBaud = 19200;
+    // The engine's constants (upload/ProtocolBounds.h).
+    static constexpr int kSendsPerRecord = bounds::kSendsPerRecord;
+    static constexpr int kAttemptsPerModuleRecord = bounds::kAttemptsPerModuleRecord;
+    static constexpr double kBreakMs = bounds::kBreakMs;
+    static constexpr double kReplyPauseMs = bounds::kReplyPauseMs;
+    static constexpr double kReplyWordTimeoutMs = bounds::kReplyWordTimeoutMs;
+    static constexpr double kInfoReplyTimeoutMs = bounds::kInfoReplyTimeoutMs;
+    static constexpr int kActivationAttemptsAfterSwitch = bounds::kActivationAttemptsAfterSwitch;
+    static constexpr double kSlowBaud = bounds::kSlowBaud;
     static constexpr double kActivationBlockBytes = 32;
     // The bounds the engine puts on one reply (lines and bytes together) and on one
     // write (its line time plus this margin). A babbling reply costs at most its byte bound
