@@ -12,7 +12,7 @@ CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
 .PHONY: all deps build test test-plain test-asan test-tsan demo info screenshots bench fuzz fuzz-ci \
-        fuzz-build soak package clean
+        fuzz-build soak package package-build test-vm clean
 
 all: build
 
@@ -91,7 +91,7 @@ soak: deps
 # std::vector comparisons), without the tests. scripts/check-package also installs it,
 # tries it and removes it again.
 PKG_BUILD ?= build-pkg
-package:
+package-build:
 	@scripts/install-deps package
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
 	CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
@@ -99,7 +99,17 @@ package:
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	    -DQUILLON_BUILD_TESTS=OFF -DQUILLON_WERROR=$(WERROR) >/dev/null
 	cmake --build $(PKG_BUILD) -j $(JOBS)
+
+package: package-build
 	cd $(PKG_BUILD) && cpack -G DEB
+
+# The command line against the kernel's own serial drivers (ftdi_sio, the 8250 UART) in a
+# QEMU guest, bridged to simulated devices on this side; it uses the package build's
+# programs. VM_SCENARIOS picks some of: ftdi uart pull power.
+VM_SCENARIOS ?=
+test-vm: package-build
+	@scripts/install-deps vm
+	tests/vm/run $(PKG_BUILD) $(VM_SCENARIOS)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-pkg
