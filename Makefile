@@ -12,7 +12,8 @@ CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
 .PHONY: all deps build test test-plain test-asan test-tsan demo info screenshots bench fuzz fuzz-ci \
-        fuzz-build soak package host-tools windows windows-build test-windows clean
+        fuzz-build soak package package-build test-vm host-tools windows windows-build \
+        windows-core test-windows clean
 
 all: build
 
@@ -91,10 +92,12 @@ soak: deps
 # std::vector comparisons), without the tests. scripts/check-package also installs it,
 # tries it and removes it again.
 PKG_BUILD ?= build-pkg
-package:
+package-build:
 	@scripts/install-deps package
 	$(PKG_CMAKE)
 	cmake --build $(PKG_BUILD) -j $(JOBS)
+
+package: package-build
 	cd $(PKG_BUILD) && cpack -G DEB
 
 # The Windows programs, cross-built with Debian's mingw-w64 against Qt for Windows built
@@ -129,11 +132,39 @@ windows-build: host-tools
 
 windows: windows-build
 
+# Without Qt for Windows: the libraries below the front ends (platform, package, link,
+# upload) cross-built with warnings as errors, and the Windows serial device tried under
+# wine against a pseudo-terminal mapped as COM5.
+windows-core:
+	@scripts/install-deps windows
+	cmake -S . -B $(WIN_BUILD)-core -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake \
+	    -DQUILLON_WINDOWS_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WIN_BUILD)-core -j $(JOBS)
+	scripts/test-windows-serial $(WIN_BUILD)-core
+
 # The Windows build under wine: the cross-built suites, the command line through a COM port
 # mapped onto the simulator, the wizard on a private X server (screenshots in
 # $(WIN_BUILD)/screenshots).
 test-windows: windows-build
+
+# Without Qt for Windows: the libraries below the front ends (platform, package, link,
+# upload) cross-built with warnings as errors, and the Windows serial device tried under
+# wine against a pseudo-terminal mapped as COM5.
+windows-core:
+	@scripts/install-deps windows
+	cmake -S . -B $(WIN_BUILD)-core -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake \
+	    -DQUILLON_WINDOWS_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=$(WERROR) >/dev/null
+	cmake --build $(WIN_BUILD)-core -j $(JOBS)
+	scripts/test-windows-serial $(WIN_BUILD)-core
 	scripts/test-windows $(WIN_BUILD) $(PKG_BUILD) $(DIST)/quillon-$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(WIN_BUILD)/CMakeCache.txt)-win64
+
+# The command line against the kernel's own serial drivers (ftdi_sio, the 8250 UART) in a
+# QEMU guest, bridged to simulated devices on this side; it uses the package build's
+# programs. VM_SCENARIOS picks some of: ftdi uart pull power.
+VM_SCENARIOS ?=
+test-vm: package-build
+	@scripts/install-deps vm
+	tests/vm/run $(PKG_BUILD) $(VM_SCENARIOS)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-pkg build-win dist

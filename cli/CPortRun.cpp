@@ -15,6 +15,7 @@
 #include <QString>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 namespace quillon {
@@ -27,6 +28,13 @@ using Clock = std::chrono::steady_clock;
 // A device counts as gone when this many activation blocks in a row (about half a
 // second) go unanswered: a device switched off, unplugged or running its new firmware.
 constexpr int kLeaveActivationAttempts = 8;
+// How often a station looks for an unplugged adapter's port to come back: the port's name
+// (a by-id link, a ttyUSB node) reappears within a second of the plug-in on a real system.
+constexpr auto kReplugInterval = 500ms;
+// The name outlives the hang-up by a moment (udev removes the by-id link after the kernel
+// has removed the node); a name that stays this long after a hang-up (a built-in port whose
+// line was hung up) is that port, still there.
+constexpr auto kPortRemovalTime = 2s;
 
 QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -120,6 +128,7 @@ void CPortRun::RequestStop(bool abortUpload) {
     if (!uploading_ || abortUpload) {
         signals_.Post(SIGTERM);
     }
+    stopChanged_.notify_all();
 }
 
 bool CPortRun::Uploading() const {
@@ -173,9 +182,11 @@ void CPortRun::Main() {
         session.Core().selectedPort = port_;
 
         const int status = RunDevice(session, receipt);
-        // A station stopped while it waits for the next device has served nobody.
+        // A station stopped while it waits for the next device has served nobody, and so
+        // has an adapter unplugged then: no device had answered on it.
+        const bool waiting = settings_.station && phase_ == "detect";
         const bool served =
-            !(settings_.station && status == kExitAborted && phase_ == "detect" && StopRequested());
+            !(waiting && ((status == kExitAborted && StopRequested()) || status == kExitPortLost));
         if (served) {
             receipt.package = CReceipt::FromDescriptor(session.Core().packageFirmware);
             Finish(session, receipt, status);
@@ -415,7 +426,12 @@ bool CPortRun::WaitForDeviceToLeave(CDeviceSession& session) {
     }
     bool gone = false;
     while (!gone && !StopRequested()) {
-        // Back to the rate a device powers up at; a port that hung up is opened afresh.
+        if (core.LineLost() || !std::filesystem::exists(port_)) {
+            // The adapter was unplugged: whatever is plugged in next is a new device.
+            gone = WaitForPortToReturn();
+            continue;
+        }
+        // Back to the rate a device powers up at.
         if (session.OpenPort(port_) != kExitSuccess) {
             break;
         }
@@ -423,11 +439,7 @@ bool CPortRun::WaitForDeviceToLeave(CDeviceSession& session) {
             break;
         }
         const Status answered = core.ActivateBootloader(kLeaveActivationAttempts, nullptr, false);
-        if (answered == kEFail && core.LineLost()) {
-            shared_.display.Line(index_, "the serial port hung up; it leaves the station");
-            break;
-        }
-        gone = answered == kEFail;
+        gone = answered == kEFail && !core.LineLost();
         if (answered == kSoftOutcome) {
             break;
         }
@@ -435,6 +447,25 @@ bool CPortRun::WaitForDeviceToLeave(CDeviceSession& session) {
     std::lock_guard lock(stateMutex_);
     waitingCore_ = nullptr;
     return gone && !stopRequested_;
+}
+
+bool CPortRun::WaitForPortToReturn() {
+    shared_.display.Line(index_, "the serial port hung up; waiting for it to come back");
+    const Clock::time_point settled = Clock::now() + kPortRemovalTime;
+    bool removed = false;
+    std::unique_lock lock(stateMutex_);
+    while (!stopRequested_) {
+        lock.unlock();
+        std::error_code error;
+        const bool present = std::filesystem::exists(port_, error);
+        lock.lock();
+        removed = removed || !present;
+        if (present && (removed || Clock::now() >= settled)) {
+            return !stopRequested_;
+        }
+        stopChanged_.wait_for(lock, kReplugInterval);
+    }
+    return false;
 }
 
 } // namespace quillon

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -72,6 +73,9 @@ private:
     // Station mode: true once the device just served has gone (switched off, or running
     // its firmware), false when the port is to stop.
     bool WaitForDeviceToLeave(CDeviceSession& session);
+    // Station mode, the port hung up: true once its name exists again, false when the port
+    // is to stop.
+    bool WaitForPortToReturn();
     void SetPhase(const std::string& phase);
     bool StopRequested() const;
     void Emit(const std::string& event, const QJsonObject& fields = {});
@@ -86,6 +90,7 @@ private:
     CPortSignals signals_;
     mutable std::mutex stateMutex_;
     bool stopRequested_ = false;
+    std::condition_variable stopChanged_;
     bool uploading_ = false;
     CUploadCore* waitingCore_ = nullptr; // the engine of a leave-wait under way
 

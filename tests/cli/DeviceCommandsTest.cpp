@@ -865,6 +865,66 @@ TEST_F(StationTest, PortThatCannotBeOpenedLeavesTheOthersAlone) {
     EXPECT_TRUE(Contains(Summary(0), "holds the complete firmware image (4/4"));
 }
 
+// An adapter unplugged while the station runs and plugged back in: the simulator ends,
+// taking its link, and a new one makes the same name. A port that was only waiting for its
+// device writes no receipt and counts nothing; one pulled mid-image records the hang-up.
+// Either way the port then serves the device plugged in behind the same name.
+struct Replug {
+    const char* name;
+    std::vector<std::string> firstDevice;
+    bool hangsUpItself;               // else it is unplugged while the station waits for it
+    std::vector<std::string> results; // of the receipts, in order
+    const char* tally;
+};
+
+class StationReplugTest : public StationTest, public ::testing::WithParamInterface<Replug> {};
+
+TEST_P(StationReplugTest, PortServesTheDevicePluggedBackIn) {
+    const Replug& replug = GetParam();
+    const std::string link = work_.File("adapter");
+    const std::string report = work_.File("replug.jsonl");
+    std::vector<std::string> first = replug.firstDevice;
+    first.insert(first.end(), {"--link", link});
+    AddDevice(first);
+    auto cli = StartCli({"upload", "--station", "--yes", "--port", link, "--firmware", Image(),
+                         "--report", report});
+    ASSERT_TRUE(cli->WaitForOutput(link + ": Please power up the device now.\n", 60s))
+        << cli->Out();
+    if (replug.hangsUpItself) {
+        ASSERT_TRUE(WaitForReceipts(report, 1)) << cli->Out() << cli->Err();
+    }
+    EXPECT_TRUE(Contains(Summary(0), "image incomplete"));
+    ASSERT_TRUE(
+        cli->WaitForOutput(link + ": the serial port hung up; waiting for it to come back\n", 60s))
+        << cli->Out();
+    AddDevice({"--link", link});
+    ASSERT_TRUE(WaitForReceipts(report, replug.results.size())) << cli->Out() << cli->Err();
+    ASSERT_TRUE(cli->WaitForOutput(std::string("station: ") + replug.tally + "\n", 60s))
+        << cli->Out();
+    cli->Signal(SIGINT);
+    const CliRun run = Finish(*cli, 60s);
+    EXPECT_TRUE(Contains(run.out, std::string("Station ended: ") + replug.tally)) << run.out;
+    std::vector<std::string> results;
+    for (const QJsonObject& receipt : JsonLines(ReadText(report))) {
+        results.push_back(Str(receipt["result"]));
+    }
+    EXPECT_EQ(results, replug.results);
+    EXPECT_TRUE(Contains(Summary(1), "holds the complete firmware image (4/4"));
+}
+
+INSTANTIATE_TEST_SUITE_P(UnpluggedAndBack, StationReplugTest,
+                         ::testing::Values(Replug{"WhileWaiting",
+                                                  {"--start-off"},
+                                                  false,
+                                                  {"success"},
+                                                  "updated 1, failed 0, refused 0"},
+                                           Replug{"MidImage",
+                                                  {"--hang-up", "image:2"},
+                                                  true,
+                                                  {"hung-up", "success"},
+                                                  "updated 1, failed 1, refused 0"}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
 // Mistakes found before any device is touched: the device never receives a record.
 struct StartRefusal {
     const char* name;
