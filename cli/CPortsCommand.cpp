@@ -70,7 +70,9 @@ QJsonObject PortObject(const SerialPortInfo& port) {
     for (const std::string& link : port.byIdLinks) {
         links.append(QString::fromStdString(link));
     }
-    object.insert(QStringLiteral("by_id"), links);
+    // Where the system has no such links or tells no holders, the keys stay and say
+    // "unknown" rather than "none".
+    object.insert(QStringLiteral("by_id"), port.byIdKnown ? QJsonValue(links) : QJsonValue());
     object.insert(QStringLiteral("kind"), QString::fromStdString(port.kind));
     object.insert(QStringLiteral("description"), QString::fromStdString(PortDescription(port)));
     object.insert(QStringLiteral("hardware_id"), TextOrNull(HardwareId(port)));
@@ -97,7 +99,8 @@ QJsonObject PortObject(const SerialPortInfo& port) {
         entry.insert(QStringLiteral("name"), QString::fromStdString(holder.name));
         holders.append(entry);
     }
-    object.insert(QStringLiteral("holders"), holders);
+    object.insert(QStringLiteral("holders"),
+                  port.holdersKnown ? QJsonValue(holders) : QJsonValue());
     return object;
 }
 

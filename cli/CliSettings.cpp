@@ -11,6 +11,14 @@ namespace quillon {
 
 namespace {
 
+// A port name stored as something else than text (a number in the registry, a typed
+// value in the file) is no port name: the default stays.
+bool IsText(const QVariant& value) {
+    const int type = value.typeId();
+    return type == QMetaType::QString || type == QMetaType::QStringList ||
+           type == QMetaType::QByteArray;
+}
+
 QString AsText(const QVariant& value) {
     // A comma in a hand-edited value makes QSettings read a list; it was one text.
     if (value.typeId() == QMetaType::QStringList) {
@@ -27,7 +35,7 @@ CliSettings LoadCliSettings() {
         return result;
     }
     const QSettings settings(QStringLiteral("Veldra"), QStringLiteral("Quillon"));
-    if (const QVariant port = settings.value(QStringLiteral("Port")); port.isValid()) {
+    if (const QVariant port = settings.value(QStringLiteral("Port")); IsText(port)) {
         result.port = AsText(port).toStdString();
     }
     bool isNumber = false;

@@ -1,21 +1,22 @@
 #pragma once
 
+#include "platform/DeviceChangeWatch.h"
+
 #include <QObject>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
 
-class QSocketNotifier;
-
 namespace quillon {
 
 // Tells when serial adapters may have come or gone: the kernel adds and removes their
 // nodes in the device folder, udev then sets their group and makes the by-id links. With
-// inotify on those folders, one notification follows each burst of changes once it has
-// settled; where inotify is not available, a cheap rescan is asked for once a second.
-// Never a busy poll.
+// the system's device watch (inotify on those folders), one notification follows each burst
+// of changes once it has settled; where there is no such watch, a cheap rescan is asked for
+// once a second. Never a busy poll.
 //
-// Threads: the UI thread only; the callback runs there from the event loop.
+// Threads: the UI thread only; the callback runs there from the event loop. The system
+// watch's worker only posts to the UI thread, and is joined by Stop.
 class CDeviceFolderWatch : public QObject {
 public:
     enum class Mode { kInotify, kRescanTimer };
@@ -31,26 +32,20 @@ public:
     CDeviceFolderWatch(const CDeviceFolderWatch&) = delete;
     CDeviceFolderWatch& operator=(const CDeviceFolderWatch&) = delete;
 
-    // Starts watching devFolder (and its serial/by-id folders); kInotify falls back to the
-    // timer when inotify cannot be had. Starting again first stops.
+    // Starts watching devFolder (and its serial/by-id folders); kInotify (the system's
+    // watch) falls back to the timer when it cannot be had. Starting again first stops.
     void Start(const std::filesystem::path& devFolder, Mode mode = Mode::kInotify);
     void Stop();
     bool IsWatching() const { return watching_; }
     Mode ActiveMode() const { return mode_; }
-    // Adds watches for the serial/by-id folders that udev creates with the first adapter.
-    void WatchNewFolders();
 
 private:
-    void ReadEvents();
-
     std::function<void()> changed_;
-    std::filesystem::path dev_;
     Mode mode_ = Mode::kInotify;
     bool watching_ = false;
-    int inotify_ = -1;
-    QSocketNotifier* notifier_ = nullptr;
     QTimer settle_;
     QTimer rescan_;
+    DeviceChangeWatch system_; // last: stopped first, before the timers it posts to go
 };
 
 } // namespace quillon

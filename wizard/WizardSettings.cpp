@@ -13,6 +13,14 @@ namespace {
 
 constexpr const char* kOrganisation = "Veldra";
 
+// A port name stored as something else than text (a number in the registry, a typed
+// value in the file) is no port name: the default stays.
+bool IsText(const QVariant& value) {
+    const int type = value.typeId();
+    return type == QMetaType::QString || type == QMetaType::QStringList ||
+           type == QMetaType::QByteArray;
+}
+
 QString AsText(const QVariant& value) {
     // An unquoted comma in a hand-edited file makes the value a list; it was one text.
     if (value.typeId() == QMetaType::QStringList) {
@@ -31,7 +39,7 @@ WizardSettings LoadWizardSettings() {
     const QSettings settings(QString::fromLatin1(kOrganisation), QString::fromLatin1(kAppName));
 
     const QVariant port = settings.value(QStringLiteral("Port"));
-    if (port.isValid()) {
+    if (IsText(port)) {
         result.port = AsText(port).toStdString();
     }
 

@@ -63,6 +63,11 @@ TEST_F(HostileSettingsTest, OddValuesReadAsTheirDefaults) {
     const WizardSettings loaded = Load();
     EXPECT_EQ(loaded.port, "COM1");
     EXPECT_FALSE(loaded.slow);
+    // A port stored as a number (as a DWORD in the registry reads) is no port name.
+    WriteFile("[General]\nPort=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)\nSlow=yes\n");
+    EXPECT_EQ(Load().port, "COM1");
+    EXPECT_FALSE(Load().slow);
+    EXPECT_EQ(LoadCliSettings().port, "COM1");
 }
 
 TEST_F(HostileSettingsTest, AwkwardPortNamesSurviveARoundTrip) {
