@@ -132,8 +132,8 @@ windows-build: host-tools
 
 windows: windows-build
 
-# Without Qt for Windows: the libraries below the front ends (platform, package, link,
-# upload) cross-built with warnings as errors, and the Windows serial device tried under
+# Without Qt for Windows: the system layer and the packages cross-built with warnings as
+# errors, and the Windows serial device tried under
 # wine against a pseudo-terminal mapped as COM5.
 windows-core:
 	@scripts/install-deps windows
@@ -146,16 +146,6 @@ windows-core:
 # mapped onto the simulator, the wizard on a private X server (screenshots in
 # $(WIN_BUILD)/screenshots).
 test-windows: windows-build
-
-# Without Qt for Windows: the libraries below the front ends (platform, package, link,
-# upload) cross-built with warnings as errors, and the Windows serial device tried under
-# wine against a pseudo-terminal mapped as COM5.
-windows-core:
-	@scripts/install-deps windows
-	cmake -S . -B $(WIN_BUILD)-core -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake \
-	    -DQUILLON_WINDOWS_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release -DQUILLON_WERROR=$(WERROR) >/dev/null
-	cmake --build $(WIN_BUILD)-core -j $(JOBS)
-	scripts/test-windows-serial $(WIN_BUILD)-core
 	scripts/test-windows $(WIN_BUILD) $(PKG_BUILD) $(DIST)/quillon-$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(WIN_BUILD)/CMakeCache.txt)-win64
 
 # The command line against the kernel's own serial drivers (ftdi_sio, the 8250 UART) in a

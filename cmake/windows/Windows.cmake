@@ -2,6 +2,12 @@
 # found through CMAKE_PREFIX_PATH, with Debian's host tools through QT_HOST_PATH), the
 # resource compiler, GoogleTest from Debian's source and a native build of this tree for the
 # programs that run during the build.
+option(QUILLON_WINDOWS_CORE_ONLY
+       "Build only the libraries below the front ends and the serial check (no Qt needed)" OFF)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+if(QUILLON_WINDOWS_CORE_ONLY)
+    return()
+endif()
 enable_language(RC)
 set(QUILLON_HOST_TOOLS "" CACHE PATH
     "A native build of this tree: its package builder and icon renderer run during this build")
@@ -21,8 +27,3 @@ if(QUILLON_BUILD_TESTS)
         add_library(GTest::${library} ALIAS ${library})
     endforeach()
 endif()
-
-# Programs start without a console window (the wizard) or in the console they were started
-# from (the command line); both carry the C++ runtime beside them, as the zip and the
-# installer ship it.
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
