@@ -89,11 +89,18 @@ void CCheckBoardType::OnPageEnter() {
     highlight_ = outcome_.highlight;
     switch (outcome_.outcome) {
     case CompatibilityOutcome::Refuse:
-    case CompatibilityOutcome::Warn:
-        SetDlgItemText(kIdMismatchWarning, FromLatin1(outcome_.message));
+    case CompatibilityOutcome::Warn: {
+        const QString message = FromLatin1(outcome_.message);
+        const bool repeated = GetDlgItemText(kIdMismatchWarning) == message;
+        SetDlgItemText(kIdMismatchWarning, message);
         ShowDlgItem(kIdMismatchWarning, true);
         ShowDlgItem(kIdContinueHint, false);
+        if (repeated) {
+            // A text that did not change is not announced by itself: say it again.
+            AnnounceDlgItem(kIdMismatchWarning);
+        }
         break;
+    }
     case CompatibilityOutcome::Accept:
         ShowDlgItem(kIdContinueHint, true);
         ShowDlgItem(kIdMismatchWarning, false);
@@ -102,6 +109,7 @@ void CCheckBoardType::OnPageEnter() {
     master.EnableNext(outcome_.nextEnabled);
 
     UpdateData(false);
+    DescribeFields();
     UpdateCtlColors();
     if (QWidget* warning = GetDlgItem(kIdMismatchWarning)) {
         warning->update();
@@ -134,29 +142,19 @@ int CCheckBoardType::OnPageNext() {
     return 0;
 }
 
-QString CCheckBoardType::TipTextAt(const QPoint& point, int& field) const {
+QString CCheckBoardType::TipTextOf(int field) const {
     const CMasterDlg& master = *CMasterDlg::Of(this);
-    const auto hit = [this, &point](int id) {
-        const QWidget* widget = GetDlgItem(id);
-        return widget != nullptr && widget->geometry().contains(point);
-    };
-    field = 0;
-    if (hit(kIdCurrentFirmware)) {
-        field = kIdCurrentFirmware;
+    switch (field) {
+    case kIdCurrentFirmware:
         return FromLatin1(master.deviceFirmware.buildStamp);
-    }
-    if (hit(kIdNewFirmware)) {
-        field = kIdNewFirmware;
+    case kIdNewFirmware:
         return FromLatin1(master.packageFirmware.buildStamp);
-    }
-    if (hit(kIdBootloaderVersion)) {
-        field = kIdBootloaderVersion;
+    case kIdBootloaderVersion: {
         const VersionDescriptor& bootloader = master.deviceBootloader;
         return FromLatin1(bootloader.product + "\n" + bootloader.text + "\n" +
                           bootloader.buildStamp);
     }
-    if (hit(kIdTargetBoardIds)) {
-        field = kIdTargetBoardIds;
+    case kIdTargetBoardIds: {
         // One pattern is shown whole in the field; a tip only lists several.
         if (master.targetTypes.size() < 2) {
             return {};
@@ -170,7 +168,29 @@ QString CCheckBoardType::TipTextAt(const QPoint& point, int& field) const {
         }
         return FromLatin1(text);
     }
+    default:
+        return {};
+    }
+}
+
+QString CCheckBoardType::TipTextAt(const QPoint& point, int& field) const {
+    field = 0;
+    for (int id : {kIdCurrentFirmware, kIdNewFirmware, kIdBootloaderVersion, kIdTargetBoardIds}) {
+        const QWidget* widget = GetDlgItem(id);
+        if (widget != nullptr && widget->geometry().contains(point)) {
+            field = id;
+            return TipTextOf(id);
+        }
+    }
     return {};
+}
+
+void CCheckBoardType::DescribeFields() {
+    for (int id : {kIdCurrentFirmware, kIdNewFirmware, kIdBootloaderVersion, kIdTargetBoardIds}) {
+        if (QWidget* widget = GetDlgItem(id)) {
+            widget->setAccessibleDescription(TipTextOf(id));
+        }
+    }
 }
 
 void CCheckBoardType::OnMouseMove(const QPoint& point) {

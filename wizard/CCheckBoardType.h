@@ -60,6 +60,10 @@ protected:
 private:
     CMasterDlg& Master() const;
     QString TipTextAt(const QPoint& point, int& field) const;
+    // What the tip of that field shows (empty when it shows none).
+    QString TipTextOf(int field) const;
+    // The tips' texts are the fields' accessible descriptions: the keyboard reaches them.
+    void DescribeFields();
 
     TipSpec tip_;
     bool highlight_ = false;

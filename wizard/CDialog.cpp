@@ -1,5 +1,6 @@
 #include "wizard/CDialog.h"
 
+#include "wizard/Accessibility.h"
 #include "wizard/CMessageEvent.h"
 #include "wizard/DialogUnits.h"
 #include "wizard/WizardResources.h"
@@ -34,6 +35,28 @@ QString FromMultiLineText(const QString& text) {
     stored.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return stored;
 }
+
+// An editable combo box completes inline, and Return takes a completion it offers. A field
+// that Tab selected whole offers none, but the completer would take its first entry in its
+// place: Return there is the dialog's (Next), so the selection goes first.
+class CWholeSelectionReturn : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            QLineEdit* edit = static_cast<QComboBox*>(watched)->lineEdit();
+            if (edit != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+                edit->hasSelectedText() && edit->selectionStart() == 0 &&
+                edit->selectedText() == edit->text()) {
+                edit->deselect();
+            }
+        }
+        return false;
+    }
+};
 
 Qt::Alignment LabelAlignment(const ControlTemplate& control) {
     Qt::Alignment horizontal = Qt::AlignLeft;
@@ -109,7 +132,12 @@ bool CDialog::Create(QWidget* parent) {
         if (control.kind == ControlKind::kGroupBox || control.kind == ControlKind::kFrame) {
             behind.push_back(widget);
         }
-        const Control entry{control.id, control.kind, widget, control.Has(ControlFlag::kReadOnly)};
+        const Control entry{control.id,
+                            control.kind,
+                            widget,
+                            control.Has(ControlFlag::kReadOnly),
+                            control.Has(ControlFlag::kHeading),
+                            control.Has(ControlFlag::kLive)};
         controls_.push_back(entry);
         ConnectControl(entry);
     }
@@ -119,10 +147,69 @@ bool CDialog::Create(QWidget* parent) {
         (*it)->lower();
     }
 
+    SetUpAccessibility(*dialogTemplate);
+
     hasWindow_ = true;
     UpdateCtlColors();
     OnInitDialog();
     return true;
+}
+
+void CDialog::SetUpAccessibility(const DialogTemplate& dialogTemplate) {
+    if (dialogTemplate.child) {
+        MakePaneAccessible(this);
+    }
+    // One entry of controls_ per control of the template, in the same order.
+    for (std::size_t i = 0; i < dialogTemplate.controls.size(); ++i) {
+        const ControlTemplate& control = dialogTemplate.controls[i];
+        QWidget* widget = controls_[i].widget;
+        if (!control.accessibleName.isEmpty()) {
+            widget->setAccessibleName(control.accessibleName);
+        }
+        if (!control.accessibleDescription.isEmpty()) {
+            widget->setAccessibleDescription(control.accessibleDescription);
+        }
+        auto* label = dynamic_cast<QLabel*>(widget);
+        switch (control.kind) {
+        case ControlKind::kBitmap:
+            // The only pictures are the side picture: decoration.
+            SetDecoration(widget);
+            break;
+        case ControlKind::kComboBox:
+            if (auto* combo = dynamic_cast<QComboBox*>(widget)) {
+                MakeComboBoxAccessible(combo);
+                if (combo->lineEdit() != nullptr) {
+                    combo->lineEdit()->setAccessibleName(control.accessibleName);
+                    combo->lineEdit()->setAccessibleDescription(control.accessibleDescription);
+                }
+            }
+            break;
+        case ControlKind::kProgress:
+            MakeProgressAccessible(static_cast<QProgressBar*>(widget));
+            break;
+        default:
+            break;
+        }
+        if (label != nullptr && control.Has(ControlFlag::kLive)) {
+            MakeLiveTextAccessible(label);
+        }
+        if (label != nullptr && control.Has(ControlFlag::kHeading)) {
+            setAccessibleName(label->text().replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        }
+        QWidget* described = control.captionFor != 0 ? GetDlgItem(control.captionFor) : nullptr;
+        if (label == nullptr || described == nullptr) {
+            continue;
+        }
+        label->setBuddy(described);
+        // A value that takes the focus is read with its caption (a live one by itself).
+        const auto target = std::find_if(
+            dialogTemplate.controls.begin(), dialogTemplate.controls.end(),
+            [&control](const ControlTemplate& other) { return other.id == control.captionFor; });
+        auto* value = dynamic_cast<CFocusLabel*>(described);
+        if (value != nullptr && !target->Has(ControlFlag::kLive)) {
+            MakeValueAccessible(value, label);
+        }
+    }
 }
 
 QWidget* CDialog::MakeControl(const ControlTemplate& control, QButtonGroup*& radioGroup) {
@@ -131,7 +218,12 @@ QWidget* CDialog::MakeControl(const ControlTemplate& control, QButtonGroup*& rad
     }
     switch (control.kind) {
     case ControlKind::kStatic: {
-        auto* label = new QLabel(this);
+        QLabel* label =
+            control.Has(ControlFlag::kFocusable) ? new CFocusLabel(this) : new QLabel(this);
+        if (control.Has(ControlFlag::kFocusable)) {
+            // Reached by Tab to be read; the mouse has nothing to do with it.
+            label->setFocusPolicy(Qt::TabFocus);
+        }
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         label->setAlignment(LabelAlignment(control));
@@ -199,6 +291,8 @@ QWidget* CDialog::MakeControl(const ControlTemplate& control, QButtonGroup*& rad
         combo->setMaxVisibleItems(10);
         if (combo->isEditable()) {
             combo->setEditText(control.text);
+            // The combo box hands its keys to the field itself: it is the one to watch.
+            combo->installEventFilter(new CWholeSelectionReturn(combo));
         }
         return combo;
     }
@@ -323,7 +417,16 @@ QString CDialog::GetDlgItemText(int id) const {
 void CDialog::SetDlgItemText(int id, const QString& text) {
     QWidget* widget = GetDlgItem(id);
     if (auto* label = dynamic_cast<QLabel*>(widget)) {
-        label->setText(ToControlText(text));
+        const QString shown = ToControlText(text);
+        const bool changed = label->text() != shown;
+        label->setText(shown);
+        const Control* control = FindControl(id);
+        if (control != nullptr && control->heading) {
+            setAccessibleName(QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        }
+        if (control != nullptr && control->live && changed) {
+            AnnounceLiveText(label);
+        }
     } else if (auto* edit = dynamic_cast<QLineEdit*>(widget)) {
         edit->setText(text);
     } else if (auto* plain = dynamic_cast<QPlainTextEdit*>(widget)) {
@@ -380,6 +483,13 @@ void CDialog::EnableDlgItem(int id, bool enable) {
 void CDialog::ShowDlgItem(int id, bool show) {
     if (QWidget* widget = GetDlgItem(id)) {
         widget->setVisible(show);
+    }
+}
+
+void CDialog::AnnounceDlgItem(int id) {
+    const Control* control = FindControl(id);
+    if (control != nullptr && control->live) {
+        AnnounceLiveText(control->widget);
     }
 }
 

@@ -83,6 +83,9 @@ public:
     void CheckRadioButton(int first, int last, int check);
     void EnableDlgItem(int id, bool enable);
     void ShowDlgItem(int id, bool show);
+    // Tells assistive technology again what a live text (template flag "live") says; a
+    // live text that SetDlgItemText changes is announced by itself.
+    void AnnounceDlgItem(int id);
     // Adds an item to a combo box; a sorted one keeps its items in text order (case
     // ignored), so COM10 comes before COM2. The edit field keeps its text. Returns the
     // item's index, -1 when there is no such combo box.
@@ -147,9 +150,14 @@ private:
         ControlKind kind;
         QWidget* widget;
         bool readOnly;
+        // Its text names this dialog; its changes are announced.
+        bool heading = false;
+        bool live = false;
     };
 
     QWidget* MakeControl(const ControlTemplate& control, QButtonGroup*& radioGroup);
+    // Names, captions and roles for assistive technology, as the template gives them.
+    void SetUpAccessibility(const DialogTemplate& dialogTemplate);
     void ConnectControl(const Control& control);
     const Control* FindControl(int id) const;
     void ApplyColors(QWidget* widget, int id, ControlKind kind, bool readOnly);

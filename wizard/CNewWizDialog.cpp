@@ -2,8 +2,11 @@
 
 #include "wizard/CNewWizPage.h"
 
+#include <QAbstractButton>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <algorithm>
 
@@ -99,6 +102,11 @@ bool CNewWizDialog::ActivatePage(CNewWizPage* page) {
         if (!current->OnPageLeave()) {
             return false;
         }
+        // Hiding the page would pass its focus on to the buttons: it goes into the new
+        // page instead, below.
+        if (QWidget* focus = focusWidget(); focus != nullptr && current->isAncestorOf(focus)) {
+            focus->clearFocus();
+        }
         current->setVisible(false);
         current->active_ = false;
     }
@@ -115,10 +123,28 @@ bool CNewWizDialog::ActivatePage(CNewWizPage* page) {
     page->setVisible(true);
     page->raise();
     page->repaint();
+    // Before the page's own arrival work, which may disable the button that has the focus.
+    FocusIntoPage(page);
 
     page->OnPageEnter();
     page->active_ = true;
+    FocusIntoPage(page);
     return true;
+}
+
+void CNewWizDialog::FocusIntoPage(CNewWizPage* page) {
+    QWidget* target = page->FirstInputControl();
+    // A page without input takes the focus itself (and is a Tab stop), so it is read.
+    page->setFocusPolicy(target == nullptr ? Qt::TabFocus : Qt::NoFocus);
+    if (target == nullptr) {
+        target = page;
+    }
+    QWidget* focus = focusWidget();
+    if (focus != nullptr && (focus == page || page->isAncestorOf(focus)) &&
+        focus->isVisibleTo(page) && focus->isEnabled()) {
+        return;
+    }
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 bool CNewWizDialog::ActivatePageAt(int index) {
@@ -143,6 +169,14 @@ CNewWizPage* CNewWizDialog::Neighbour(int step) const {
 
 bool CNewWizDialog::OnInitDialog() {
     CDialog::OnInitDialog();
+    // Next stays the default button wherever the focus goes: no button takes the default
+    // over when it gets the focus.
+    for (int id : {kIdWizBack, kIdWizNext, kIdWizFinish, kIdCancel}) {
+        if (auto* button = GetDlgItemAs<QPushButton>(id)) {
+            button->setAutoDefault(false);
+            button->setDefault(id == kIdWizNext);
+        }
+    }
     EnableBack(false);
     EnableNext(pages_.size() > 1);
     if (!pages_.empty()) {
@@ -231,6 +265,21 @@ void CNewWizDialog::OnCommand(int id, Notify code) {
         }
     }
     CDialog::OnCommand(id, code);
+}
+
+void CNewWizDialog::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || modifiers != Qt::NoModifier) {
+        CDialog::keyPressEvent(event);
+        return;
+    }
+    // Whatever has the focus did not want Return for itself: it acts as Next.
+    event->accept();
+    auto* next = GetDlgItemAs<QAbstractButton>(kIdWizNext);
+    if (next != nullptr && next->isVisible() && next->isEnabled()) {
+        next->click();
+    }
 }
 
 void CNewWizDialog::OnDestroy() {

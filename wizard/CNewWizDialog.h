@@ -18,6 +18,12 @@ inline constexpr int kIdWizFinish = 12325;
 // pages but does not own them; their owner keeps them alive longer than the frame's
 // window.
 //
+// Keyboard: Return and Enter act on Next wherever the focus is (nothing happens while Next
+// is disabled), except inside a control that uses Return itself (an open drop-down list);
+// Space acts on the focused button; Escape and the close box are the cancel command. Every
+// page activation puts the focus into the page: on its first control that takes input, or
+// on the page itself when it has none, so that a screen reader reads it.
+//
 // Threads: the UI thread, except EnableBack/EnableNext, which any thread may call (off the
 // UI thread the change is queued to it).
 class CNewWizDialog : public CDialog {
@@ -54,6 +60,7 @@ protected:
     void OnCancel() override;
     void OnCommand(int id, Notify code) override;
     void OnDestroy() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     void GoNext();
     void GoBack();
@@ -61,6 +68,8 @@ protected:
 
 private:
     void EnableButton(int id, bool enable);
+    // The focus goes into the page unless it is there already.
+    void FocusIntoPage(CNewWizPage* page);
     CNewWizPage* Neighbour(int step) const;
 
     std::vector<CNewWizPage*> pages_;

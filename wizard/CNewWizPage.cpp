@@ -2,6 +2,10 @@
 
 #include "wizard/DialogUnits.h"
 
+#include <QLabel>
+#include <QPainter>
+#include <QPen>
+
 namespace quillon {
 
 CNewWizPage::CNewWizPage(int templateId, QWidget* parent) : CDialog(templateId, parent) {
@@ -35,6 +39,46 @@ int CNewWizPage::OnPageNext() {
 
 bool CNewWizPage::OnPageFinish() {
     return true;
+}
+
+QWidget* CNewWizPage::FirstInputControl() const {
+    for (QWidget* widget = nextInFocusChain(); widget != this && isAncestorOf(widget);
+         widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->isVisibleTo(this) &&
+            widget->isEnabled() && widget->focusProxy() == nullptr &&
+            dynamic_cast<QLabel*>(widget) == nullptr) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+void CNewWizPage::paintEvent(QPaintEvent* event) {
+    CDialog::paintEvent(event);
+    if (!hasFocus()) {
+        return;
+    }
+    // A line round the part of the page right of the side picture, clear of its controls
+    // (the style's focus frame would tint the whole page). Shown as the style shows focus:
+    // once the keyboard has moved it.
+    if (!testAttribute(Qt::WA_KeyboardFocusChange) &&
+        !window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        return;
+    }
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(MapDialogRect(QRect(QPoint(110, 3), QPoint(317, 190))));
+}
+
+void CNewWizPage::focusInEvent(QFocusEvent* event) {
+    CDialog::focusInEvent(event);
+    update();
+}
+
+void CNewWizPage::focusOutEvent(QFocusEvent* event) {
+    CDialog::focusOutEvent(event);
+    update();
 }
 
 bool CNewWizPage::OnInitDialog() {

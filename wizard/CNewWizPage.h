@@ -40,6 +40,9 @@ public:
     virtual bool OnPageFinish();
 
     CNewWizDialog* Frame() const { return frame_; }
+    // The first control in Tab order that takes input and can have the focus now (texts
+    // that only take the focus to be read do not count); null when there is none.
+    QWidget* FirstInputControl() const;
     bool IsCreated() const { return created_; }
     bool IsActive() const { return active_; }
 
@@ -51,6 +54,10 @@ protected:
     void OnCancel() override {}
     // Black text on white for the controls; white behind everything.
     void OnCtlColor(QWidget* control, int id, CtlColorType type, CtlColors& colors) override;
+    // A page that has the focus itself shows a focus frame round its side of the page.
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
     // A bold heading font that derived pages may give to their heading control.
     const QFont& TitleFont() const { return titleFont_; }

@@ -65,6 +65,8 @@ bool CUploadPage::OnInitDialog() {
     initialStatus_ = GetDlgItemText(kIdUploadStatus);
     if (auto* bar = GetDlgItemAs<QProgressBar>(kIdUploadProgress)) {
         bar->setValue(0);
+        // Not drawn (the percentage beside it says it): its accessible value text.
+        bar->setFormat(PercentageText(0));
     }
     return true;
 }
@@ -93,6 +95,7 @@ void CUploadPage::OnProgress(std::intptr_t done, std::intptr_t total) {
         if (bar->maximum() != upper || bar->minimum() != 0) {
             bar->setRange(0, upper);
         }
+        bar->setFormat(PercentageText(Percentage(units, count)));
         bar->setValue(
             static_cast<int>(std::min<std::uint32_t>(units, static_cast<unsigned>(upper))));
     }
@@ -196,6 +199,7 @@ void CUploadPage::ReturnToPortPage() {
 
 void CUploadPage::ResetProgress() {
     if (auto* bar = GetDlgItemAs<QProgressBar>(kIdUploadProgress)) {
+        bar->setFormat(PercentageText(0));
         bar->setValue(0);
     }
     SetDlgItemText(kIdUploadPercent, PercentageText(0));

@@ -26,7 +26,7 @@ constexpr std::array<std::pair<const char*, ControlKind>, 10> kKinds{{
     {"frame", ControlKind::kFrame},
 }};
 
-constexpr std::array<std::pair<const char*, std::uint32_t>, 14> kFlags{{
+constexpr std::array<std::pair<const char*, std::uint32_t>, 17> kFlags{{
     {"hidden", ControlFlag::kHidden},
     {"disabled", ControlFlag::kDisabled},
     {"multiline", ControlFlag::kMultiLine},
@@ -41,6 +41,9 @@ constexpr std::array<std::pair<const char*, std::uint32_t>, 14> kFlags{{
     {"right", ControlFlag::kRight},
     {"editable", ControlFlag::kEditable},
     {"horizontal", ControlFlag::kHorizontal},
+    {"heading", ControlFlag::kHeading},
+    {"live", ControlFlag::kLive},
+    {"focusable", ControlFlag::kFocusable},
 }};
 
 bool Fail(QString* error, const QString& why) {
@@ -80,6 +83,9 @@ bool ParseControl(const QJsonObject& object, ControlTemplate& control, QString* 
     }
 
     control.text = object.value("text").toString();
+    control.accessibleName = object.value("name").toString();
+    control.accessibleDescription = object.value("description").toString();
+    control.captionFor = object.value("for").toInt(0);
 
     std::array<int, 4> rect{};
     if (!ReadInts(object.value("rect"), 4, rect) || rect[2] < 0 || rect[3] < 0) {

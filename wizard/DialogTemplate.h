@@ -41,6 +41,12 @@ inline constexpr std::uint32_t kCentre = 1u << 10;
 inline constexpr std::uint32_t kRight = 1u << 11;
 inline constexpr std::uint32_t kEditable = 1u << 12;
 inline constexpr std::uint32_t kHorizontal = 1u << 13;
+// Accessibility: the static's text names the dialog (a page's heading names its pane).
+inline constexpr std::uint32_t kHeading = 1u << 14;
+// Accessibility: the static's changes are announced to assistive technology.
+inline constexpr std::uint32_t kLive = 1u << 15;
+// A static that takes the keyboard focus, so that its value can be reached and read.
+inline constexpr std::uint32_t kFocusable = 1u << 16;
 } // namespace ControlFlag
 
 struct ControlTemplate {
@@ -49,6 +55,11 @@ struct ControlTemplate {
     QString text;
     QRect rect; // dialog units
     std::uint32_t flags = 0;
+    // What assistive technology is told beyond the text: a name and a description of the
+    // control, and for a static text the id of the control it is the caption of.
+    QString accessibleName;
+    QString accessibleDescription;
+    int captionFor = 0;
 
     bool Has(std::uint32_t flag) const { return (flags & flag) != 0; }
 };
@@ -66,7 +77,8 @@ struct DialogTemplate {
 // Parses the JSON form of a template:
 //   {"id": 136, "caption": "...", "size": [321, 193], "font": ["MS Sans Serif", 8],
 //    "child": true, "controls": [{"id": 1018, "kind": "static", "text": "...",
-//    "rect": [125, 11, 175, 18], "flags": ["hidden", ...]}, ...]}
+//    "rect": [125, 11, 175, 18], "flags": ["hidden", ...], "name": "...",
+//    "description": "...", "for": 1021}, ...]}
 // On malformed input returns nothing and, when asked, says why.
 std::optional<DialogTemplate> ParseDialogTemplate(const QByteArray& json, QString* error = nullptr);
 

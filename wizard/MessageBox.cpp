@@ -39,7 +39,10 @@ void SetUpBox(QMessageBox& box, const MessageBoxRequest& request) {
     if (request.kind == MessageBoxKind::kQuestionYesNo) {
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        // The safe answer is the default and has the focus: a stray Return or Space keeps
+        // things as they are (the interrupt question's Yes leaves a device without
+        // firmware). A change beyond Part 4.5, which names no default.
+        box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
     } else {
         box.setIcon(QMessageBox::Warning);

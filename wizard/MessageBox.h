@@ -19,7 +19,7 @@ inline constexpr int kIdNo = 7;
 
 enum class MessageBoxKind {
     kWarningOk,     // an OK button and the warning icon
-    kQuestionYesNo, // Yes and No buttons and the question icon
+    kQuestionYesNo, // Yes and No buttons and the question icon; No is the default
 };
 
 struct MessageBoxRequest {

@@ -310,7 +310,8 @@ TEST(DialogLayerTest, MessageBoxesAreCaptionedQuillonWithTheNamedIcons) {
         EXPECT_EQ(
             dialog.MessageBox("Something failed.", MessageBoxKind::kWarningOk, "Because of this."),
             kIdOk);
-        EXPECT_EQ(dialog.MessageBox("Really?", MessageBoxKind::kQuestionYesNo), kIdYes);
+        // The answerer presses the default button: No, the safe answer.
+        EXPECT_EQ(dialog.MessageBox("Really?", MessageBoxKind::kQuestionYesNo), kIdNo);
         ASSERT_EQ(answerer.Seen().size(), 2u);
         EXPECT_EQ(answerer.Seen()[0].caption, "Quillon");
         EXPECT_EQ(answerer.Seen()[0].text, "Something failed.");
