@@ -55,6 +55,10 @@ struct DeviceIdCase {
     const char* serialNumber;
 };
 
+void PrintTo(const DeviceIdCase& c, std::ostream* out) {
+    *out << '"' << c.id << '"';
+}
+
 class UsbDeviceIdTest : public ::testing::TestWithParam<DeviceIdCase> {};
 
 TEST_P(UsbDeviceIdTest, IdsAndSerialNumberComeFromTheDeviceId) {
