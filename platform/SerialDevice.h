@@ -117,6 +117,8 @@ private:
     void UpdateWriteCancel();
     int ApplyModemControl(const DCB& dcb);
     std::uint32_t PollCounters();
+    // What a wait on mask would report now (event thread); queueError is the queue query's.
+    std::uint32_t PendingEvents(std::uint32_t mask, bool& staleInput, int& queueError);
     void NoteHangUp();
 
     // The open port: a descriptor on POSIX, a HANDLE on Windows; -1 when closed.

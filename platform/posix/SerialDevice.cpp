@@ -541,39 +541,9 @@ int SerialDevice::WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& ev
             continue;
         }
 
-        // Breaks and line errors counted by the driver since the last look.
-        std::uint32_t found = 0;
-        {
-            std::lock_guard lock(stateMutex_);
-            const std::uint32_t errors = PollCounters();
-            if ((errors & CE_BREAK) != 0) {
-                found |= EV_BREAK;
-            }
-            if ((errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0) {
-                found |= EV_ERR;
-            }
-        }
-        // Received bytes count as an event when they were not reported yet, or when the
-        // queue changed since (part of it was taken, or more arrived).
-        // Bytes that are not an event (already reported and untouched, or not asked for)
-        // keep the port readable, so the wait then looks again at intervals instead.
         bool staleInput = false;
-        std::uint32_t waiting = 0;
-        if (watchInput) {
-            BytesWaiting(waiting);
-        }
-        if (waiting > 0) {
-            const std::uint64_t generation = queueGeneration_.load(std::memory_order_acquire);
-            if ((mask & EV_RXCHAR) != 0 &&
-                (generation != reportedGeneration_ || waiting != reportedQueue_)) {
-                found |= EV_RXCHAR;
-                reportedGeneration_ = generation;
-                reportedQueue_ = waiting;
-            } else {
-                staleInput = true;
-            }
-        }
-        found &= mask;
+        int queueError = 0;
+        const std::uint32_t found = PendingEvents(mask, staleInput, queueError);
         if (found != 0) {
             events = found;
             return 0;

@@ -645,37 +645,13 @@ int SerialDevice::WaitEvent(std::uint32_t mask, int timeoutMs, std::uint32_t& ev
             continue;
         }
 
-        std::uint32_t found = 0;
-        {
-            std::lock_guard lock(stateMutex_);
-            const std::uint32_t errors = PollCounters();
-            if ((errors & CE_BREAK) != 0) {
-                found |= EV_BREAK;
-            }
-            if ((errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY | CE_RXOVER)) != 0) {
-                found |= EV_ERR;
-            }
-        }
         bool staleInput = false;
-        std::uint32_t waiting = 0;
-        if (watchInput) {
-            if (const int error = BytesWaiting(waiting); error == EIO) {
-                NoteHangUp();
-                continue;
-            }
+        int queueError = 0;
+        const std::uint32_t found = PendingEvents(mask, staleInput, queueError);
+        if (queueError == EIO) {
+            NoteHangUp();
+            continue;
         }
-        if (waiting > 0) {
-            const std::uint64_t generation = queueGeneration_.load(std::memory_order_acquire);
-            if ((mask & EV_RXCHAR) != 0 &&
-                (generation != reportedGeneration_ || waiting != reportedQueue_)) {
-                found |= EV_RXCHAR;
-                reportedGeneration_ = generation;
-                reportedQueue_ = waiting;
-            } else {
-                staleInput = true;
-            }
-        }
-        found &= mask;
         if (found != 0) {
             events = found;
             return 0;
