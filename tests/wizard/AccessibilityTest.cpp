@@ -258,7 +258,9 @@ TEST(AccessibilityTest, UploadPage) {
     Key(Qt::Key_Return);
     ASSERT_EQ(run.wizard.ActiveId(), CUploadPage::kTemplateId);
     CUploadPage& page = run.wizard.upload;
-    EXPECT_EQ(QApplication::focusWidget(), &page);
+    // The page takes the focus once its activation has been handled, which a loaded
+    // machine may deliver a little after the page change.
+    EXPECT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == &page; }));
     ASSERT_TRUE(WaitUntil([&] { return run.Text(page, kIdUploadPercent) != "0% Complete"; }));
     ExpectSeen(page, {{kPane, QAccessible::Pane, run.Text(page, kIdUploadStatus)},
                       {kIdUploadProgress, QAccessible::ProgressBar, "Upload progress",
