@@ -5,7 +5,7 @@
 #include "cli/CInfoCommand.h"
 #include "cli/CPortsCommand.h"
 #include "cli/CUploadCommand.h"
-#include "cli/StandardStreams.h"
+#include "platform/StandardStreams.h"
 
 #include <iostream>
 #include <memory>
