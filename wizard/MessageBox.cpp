@@ -41,7 +41,7 @@ void SetUpBox(QMessageBox& box, const MessageBoxRequest& request) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         // The safe answer is the default and has the focus: a stray Return or Space keeps
         // things as they are (the interrupt question's Yes leaves a device without
-        // firmware). A change beyond Part 4.5, which names no default.
+        // firmware), as every desktop does for such a question.
         box.setDefaultButton(QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
     } else {
