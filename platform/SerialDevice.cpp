@@ -87,4 +87,18 @@ std::uint32_t SerialDevice::PendingEvents(std::uint32_t mask, bool& staleInput, 
     return found & mask;
 }
 
+std::intptr_t SerialDevice::TakeHandleForClose() {
+    {
+        std::unique_lock lock(writeMutex_);
+        closing_ = true;
+        UpdateWriteCancel();
+        writersLeft_.wait(lock, [this] { return activeWriters_ == 0; });
+    }
+    const std::intptr_t handle = fd_.exchange(-1, std::memory_order_acq_rel);
+    std::lock_guard lock(writeMutex_);
+    closing_ = false;
+    UpdateWriteCancel();
+    return handle;
+}
+
 } // namespace quillon

@@ -117,6 +117,9 @@ private:
     void UpdateWriteCancel();
     int ApplyModemControl(const DCB& dcb);
     std::uint32_t PollCounters();
+    // Cuts short and waits out every write-side call, then takes the handle out of use
+    // (-1 when there was none); Close then releases it.
+    std::intptr_t TakeHandleForClose();
     // What a wait on mask would report now (event thread); queueError is the queue query's.
     std::uint32_t PendingEvents(std::uint32_t mask, bool& staleInput, int& queueError);
     void NoteHangUp();

@@ -140,20 +140,9 @@ void SerialDevice::Close() {
     if (!IsOpen()) {
         return;
     }
-    {
-        // A write held up by the driver is woken and waited out, so the descriptor is never
-        // closed (and its number reused) under it.
-        std::unique_lock lock(writeMutex_);
-        closing_ = true;
-        UpdateWriteCancel();
-        writersLeft_.wait(lock, [this] { return activeWriters_ == 0; });
-    }
-    const int fd = fd_.exchange(-1, std::memory_order_acq_rel);
-    {
-        std::lock_guard lock(writeMutex_);
-        closing_ = false;
-        UpdateWriteCancel();
-    }
+    // A write held up by the driver is woken and waited out, so the descriptor is never
+    // closed (and its number reused) under it.
+    const int fd = static_cast<int>(TakeHandleForClose());
     if (fd < 0) {
         return;
     }

@@ -254,20 +254,9 @@ void SerialDevice::Close() {
     if (!IsOpen()) {
         return;
     }
-    {
-        // A write held up by the driver is cut short and waited out, so the handle is never
-        // closed under it.
-        std::unique_lock lock(writeMutex_);
-        closing_ = true;
-        UpdateWriteCancel();
-        writersLeft_.wait(lock, [this] { return activeWriters_ == 0; });
-    }
-    HANDLE handle = AsHandle(fd_.exchange(-1, std::memory_order_acq_rel));
-    {
-        std::lock_guard lock(writeMutex_);
-        closing_ = false;
-        UpdateWriteCancel();
-    }
+    // A write held up by the driver is cut short and waited out, so the handle is never
+    // closed under it.
+    HANDLE handle = AsHandle(TakeHandleForClose());
     if (handle == INVALID_HANDLE_VALUE) {
         return;
     }
