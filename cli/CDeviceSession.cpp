@@ -271,10 +271,10 @@ int CDeviceSession::OpenPort(const std::string& port) {
 }
 
 CDeviceSession::WaitResult
-CDeviceSession::WaitForMessage(CMessageQueue::Message& message, int& signal,
+CDeviceSession::WaitForMessage(CMessageQueue::Message& message, ConsoleSignal& signal,
                                std::optional<Clock::time_point> deadline) {
     for (;;) {
-        if ((signal = interrupts_.Take()) != 0) {
+        if ((signal = interrupts_.Take()) != ConsoleSignal::None) {
             return WaitResult::Interrupted;
         }
         auto slice = std::chrono::duration_cast<std::chrono::milliseconds>(kInterruptSlice);
@@ -313,7 +313,7 @@ int CDeviceSession::Detect(std::optional<std::chrono::milliseconds> wait) {
     core_.StartActivationWorker(&queue_, false);
     for (;;) {
         CMessageQueue::Message message;
-        int signal = 0;
+        ConsoleSignal signal = ConsoleSignal::None;
         const WaitResult result = WaitForMessage(message, signal, deadline);
         if (result == WaitResult::Message) {
             if (message.number == kMsgBootloaderActivated) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ConsoleSignals.h"
 #include "upload/CMessageQueue.h"
 #include "upload/CUploadCore.h"
 #include "upload/CompatibilityDecision.h"
@@ -78,7 +79,7 @@ public:
     bool StopActivationWorker(int maxPolls);
 
     // The next message of the workers, an interrupt, or the deadline (none: no deadline).
-    WaitResult WaitForMessage(CMessageQueue::Message& message, int& signal,
+    WaitResult WaitForMessage(CMessageQueue::Message& message, ConsoleSignal& signal,
                               std::optional<std::chrono::steady_clock::time_point> deadline);
 
     CUploadCore& Core() { return core_; }

@@ -9,46 +9,28 @@
 #include "cli/CUploadCommand.h"
 #include "cli/CliExitStatus.h"
 #include "cli/TerminalAnswer.h"
+#include "platform/TerminalInput.h"
 
+#include <QSysInfo>
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
-#include <csignal>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <optional>
 
 namespace quillon {
 
 namespace {
 
-int FdOf(const std::ostream& stream) {
+std::optional<StandardStream> StreamOf(const std::ostream& stream) {
     if (&stream == &std::cout) {
-        return STDOUT_FILENO;
+        return StandardStream::Output;
     }
     if (&stream == &std::cerr) {
-        return STDERR_FILENO;
+        return StandardStream::Error;
     }
-    return -1;
-}
-
-std::size_t TerminalWidth(int fd) {
-    winsize size{};
-    if (fd >= 0 && ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return 80;
-}
-
-std::string HostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) {
-        return "";
-    }
-    return name;
+    return std::nullopt;
 }
 
 } // namespace
@@ -112,17 +94,16 @@ CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,
     human << CUploadCommand::kInterruptQuestion << "[y/N] " << std::flush;
     std::string line;
     for (;;) {
-        int signal = 0;
-        switch (WaitForAnswer(
-            line, watch.Fd(), [&watch] { return watch.Take(); }, signal, stillWanted)) {
+        ConsoleSignal signal = ConsoleSignal::None;
+        switch (WaitForAnswer(line, watch, signal, stillWanted)) {
         case AnswerWait::Line:
             return IsYes(line) ? Answer::Yes : Answer::No;
         case AnswerWait::Signal:
-            if (signal == SIGINT || signal == SIGTERM) {
+            if (signal == ConsoleSignal::Interrupt || signal == ConsoleSignal::Terminate) {
                 human << std::endl;
-                return signal == SIGINT ? Answer::Interrupted : Answer::Yes;
+                return signal == ConsoleSignal::Interrupt ? Answer::Interrupted : Answer::Yes;
             }
-            if (signal == SIGHUP) {
+            if (signal == ConsoleSignal::HangUp) {
                 // Nobody is left to answer: the uploads run to their end.
                 return Answer::No;
             }
@@ -139,7 +120,7 @@ CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,
     }
 }
 
-void CPortGroup::HandleSignal(int signal, std::vector<std::unique_ptr<CPortRun>>& runs,
+void CPortGroup::HandleSignal(ConsoleSignal signal, std::vector<std::unique_ptr<CPortRun>>& runs,
                               CMultiPortDisplay& display, CInterruptWatch& watch,
                               std::ostream& human) {
     const auto anyUploading = [&runs] {
@@ -151,19 +132,19 @@ void CPortGroup::HandleSignal(int signal, std::vector<std::unique_ptr<CPortRun>>
             run->RequestStop(abortUploads);
         }
     };
-    if (signal == SIGTERM || aborting_) {
+    if (signal == ConsoleSignal::Terminate || aborting_) {
         aborting_ = true;
         stopAll(true);
         return;
     }
-    if (signal == SIGHUP) {
+    if (signal == ConsoleSignal::HangUp) {
         // The terminal or the session is gone: nobody can answer a question any more, and
         // an upload cut short would leave a device without working firmware.
         terminalInput_ = false;
         stopAll(false);
         return;
     }
-    if (signal != SIGINT) {
+    if (signal != ConsoleSignal::Interrupt) {
         return;
     }
     stopAll(false);
@@ -208,12 +189,13 @@ int CPortGroup::Run(std::ostream& out, std::ostream& err) {
     }
 
     std::ostream& human = options_.json ? err : out;
-    const int humanFd = FdOf(human);
-    const bool terminal = humanFd >= 0 && ::isatty(humanFd) != 0;
-    terminalInput_ = ::isatty(STDIN_FILENO) != 0;
-    settings_.host = HostName();
+    const std::optional<StandardStream> humanStream = StreamOf(human);
+    const bool terminal = humanStream && IsTerminal(*humanStream);
+    terminalInput_ = IsTerminal(StandardStream::Input);
+    settings_.host = QSysInfo::machineHostName().toStdString();
 
-    CMultiPortDisplay display(human, terminal, ports, TerminalWidth(humanFd));
+    CMultiPortDisplay display(human, terminal, ports,
+                              humanStream ? TerminalColumns(*humanStream) : 80);
     CStationTally tally;
     CJsonEvents json(out);
     PortRunShared shared{display, tally, options_.json ? &json : nullptr,
@@ -233,11 +215,9 @@ int CPortGroup::Run(std::ostream& out, std::ostream& err) {
         if (std::all_of(runs.begin(), runs.end(), [](const auto& run) { return run->Done(); })) {
             break;
         }
-        pollfd fd{watch.Fd(), POLLIN, 0};
-        if (::poll(&fd, 1, 100) > 0) {
-            if (const int signal = watch.Take(); signal != 0) {
-                HandleSignal(signal, runs, display, watch, human);
-            }
+        if (const ConsoleSignal signal = watch.Take(std::chrono::milliseconds(100));
+            signal != ConsoleSignal::None) {
+            HandleSignal(signal, runs, display, watch, human);
         }
     }
     int status = -1;

@@ -54,7 +54,7 @@ public:
 private:
     enum class Answer { Yes, No, Interrupted, Withdrawn };
 
-    void HandleSignal(int signal, std::vector<std::unique_ptr<CPortRun>>& runs,
+    void HandleSignal(ConsoleSignal signal, std::vector<std::unique_ptr<CPortRun>>& runs,
                       CMultiPortDisplay& display, CInterruptWatch& watch, std::ostream& human);
     Answer Ask(std::ostream& human, CInterruptWatch& watch,
                const std::function<bool()>& stillWanted);

@@ -1,10 +1,10 @@
 #include "cli/CPortList.h"
 
 #include "link/PortName.h"
+#include "platform/PathPattern.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <glob.h>
 
 namespace quillon {
 
@@ -43,13 +43,7 @@ CPortList::Result CPortList::Resolve(const std::vector<std::string>& ports,
         }
     }
     for (const std::string& pattern : globs) {
-        glob_t matches{};
-        const int found = ::glob(pattern.c_str(), GLOB_ERR, nullptr, &matches);
-        std::vector<std::string> names;
-        if (found == 0) {
-            names.assign(matches.gl_pathv, matches.gl_pathv + matches.gl_pathc);
-        }
-        ::globfree(&matches);
+        const std::vector<std::string> names = ExpandPathPattern(pattern);
         if (names.empty()) {
             error = "no serial port matches '" + pattern + "'";
             return Result::NoMatch;

@@ -13,7 +13,6 @@
 
 #include <QJsonObject>
 #include <QString>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -126,7 +125,7 @@ void CPortRun::RequestStop(bool abortUpload) {
         waitingCore_->StopActivation();
     }
     if (!uploading_ || abortUpload) {
-        signals_.Post(SIGTERM);
+        signals_.Post(ConsoleSignal::Terminate);
     }
     stopChanged_.notify_all();
 }
@@ -290,7 +289,7 @@ int CPortRun::Upload(CDeviceSession& session, const CompatibilityResult& decisio
     };
     for (;;) {
         CMessageQueue::Message message;
-        int signal = 0;
+        ConsoleSignal signal = ConsoleSignal::None;
         const CDeviceSession::WaitResult result =
             session.WaitForMessage(message, signal, Clock::now() + 1s);
         if (result == CDeviceSession::WaitResult::Interrupted) {

@@ -6,9 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QString>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace quillon {
 
@@ -62,14 +62,17 @@ const char* CReceipt::ResultName(int exitStatus, bool lineLost) {
 }
 
 std::string CReceipt::IsoTime(TimePoint time) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss clock{ms - day};
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms.count() % 1000));
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
     return text;
 }
 

@@ -1,19 +1,8 @@
 #include "cli/CReceiptFile.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quillon {
-
-CReceiptFile::~CReceiptFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
 
 bool CReceiptFile::Open(const std::string& path, std::string& error) {
     path_ = path;
@@ -24,47 +13,37 @@ bool CReceiptFile::Open(const std::string& path, std::string& error) {
         error = shown + " cannot be written: its folder " + folder.string() + " does not exist";
         return false;
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    std::string reason;
+    switch (file_.Open(path, AppendFile::Lock::None, 0644, reason)) {
+    case AppendFile::OpenResult::Opened:
+        return true;
+    case AppendFile::OpenResult::NotRegular:
         error = shown + " is not a regular file";
         return false;
+    case AppendFile::OpenResult::Failed:
+        break;
     }
-    // Non-blocking, so that a FIFO put in its place meanwhile cannot hold the open.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd_ < 0) {
-        error = shown + " cannot be written: " + std::strerror(errno);
-        return false;
-    }
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = shown + " is not a regular file";
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    }
-    return true;
+    error = shown + " cannot be written: " + reason;
+    return false;
 }
 
 bool CReceiptFile::Append(const std::string& line, std::string& error) {
     std::lock_guard lock(mutex_);
-    if (fd_ < 0) {
+    if (!file_.IsOpen()) {
         error = "the report file is not open";
         return false;
     }
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    ssize_t written = -1;
-    do {
-        written = ::write(fd_, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    const int writeError = written < 0 ? errno : ENOSPC;
-    if (written != static_cast<ssize_t>(line.size())) {
-        if (written > 0 && end >= 0) {
-            [[maybe_unused]] const int cut = ::ftruncate(fd_, end);
+    const std::int64_t end = file_.Size();
+    std::string reason;
+    if (!file_.Append(line.data(), line.size(), reason)) {
+        if (end >= 0 && file_.Size() > end) {
+            file_.CutBack(end);
         }
-        error = "the receipt could not be written to " + path_ + ": " + std::strerror(writeError);
+        error = "the receipt could not be written to " + path_ + ": " + reason;
         return false;
     }
-    if (::fsync(fd_) != 0) {
-        error = "the receipt could not be flushed to " + path_ + ": " + std::strerror(errno);
+    if (!file_.Flush(reason)) {
+        error = "the receipt could not be flushed to " + path_ + ": " + reason;
         return false;
     }
     return true;

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "platform/AppendFile.h"
+
 #include <mutex>
 #include <string>
 
 namespace quillon {
 
-// The station's report file: receipts appended as whole lines. Each line goes out in one
-// write() and is flushed to the disk (fsync) before the next run begins, so a crash or a
+// The station's report file: receipts appended as whole lines. Each line goes out whole
+// and is flushed to the disk before the next run begins, so a crash or a
 // power cut never leaves half a line; a write that runs out of space is cut back to where
 // the file ended, for the same reason.
 //
@@ -15,7 +17,6 @@ namespace quillon {
 class CReceiptFile {
 public:
     CReceiptFile() = default;
-    ~CReceiptFile();
     CReceiptFile(const CReceiptFile&) = delete;
     CReceiptFile& operator=(const CReceiptFile&) = delete;
 
@@ -30,7 +31,7 @@ public:
 private:
     std::mutex mutex_;
     std::string path_;
-    int fd_ = -1;
+    AppendFile file_;
 };
 
 } // namespace quillon

@@ -8,19 +8,16 @@
 #include "cli/TerminalAnswer.h"
 #include "cli/TerminalText.h"
 #include "link/SessionLog.h"
+#include "platform/AppendFile.h"
+#include "platform/TerminalInput.h"
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
-#include <poll.h>
-#include <unistd.h>
 
 namespace quillon {
 
@@ -84,29 +81,14 @@ private:
 // before the firmware starts must leave no file behind.
 bool LogWritable(const std::filesystem::path& path) {
     if (path == SessionLog::kStandardOutput) {
-        const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-        return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+        return AppendFile::MayWriteStandardOutput();
     }
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
-        return !std::filesystem::is_directory(path, error) && ::access(path.c_str(), W_OK) == 0;
+        return !std::filesystem::is_directory(path, error) && AppendFile::MayWrite(path.string());
     }
     const std::filesystem::path folder = path.parent_path();
-    return std::filesystem::is_directory(folder, error) &&
-           ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
-// A FIFO takes the log only if a reader holds it open by the time the firmware starts.
-bool FifoWithoutReader(const std::filesystem::path& path) {
-    std::error_code error;
-    if (!std::filesystem::is_fifo(path, error)) {
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return fd < 0 && errno == ENXIO;
+    return std::filesystem::is_directory(folder, error) && AppendFile::MayWrite(folder.string());
 }
 
 } // namespace
@@ -233,13 +215,13 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
         CPortGroup group(prefix, settings, options.group, options.logPath);
         return group.Run(out, err);
     }
-    terminalInput_ = ::isatty(STDIN_FILENO) != 0;
-    terminalOutput_ = &out == &std::cout && ::isatty(STDOUT_FILENO) != 0;
+    terminalInput_ = IsTerminal(StandardStream::Input);
+    terminalOutput_ = &out == &std::cout && IsTerminal(StandardStream::Output);
 
     if (!options.logPath.empty() && !LogWritable(options.logPath)) {
         err << prefix << ": warning: the log file " << options.logPath
             << " cannot be written; the upload goes on without it\n";
-    } else if (!options.logPath.empty() && FifoWithoutReader(options.logPath)) {
+    } else if (!options.logPath.empty() && AppendFile::IsFifoWithoutReader(options.logPath.string())) {
         err << prefix << ": warning: nothing reads the FIFO " << options.logPath
             << " yet; the log is written only if a reader has opened it when the firmware "
                "starts\n";
@@ -260,17 +242,16 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
     if (status != kExitSuccess) {
         return status;
     }
-    return Transfer(session, options);
+    return Transfer(session, interrupts, options);
 }
 
-CUploadCommand::Answer CUploadCommand::Ask(CDeviceSession& session, const std::string& prompt,
+CUploadCommand::Answer CUploadCommand::Ask(CDeviceSession& session, CInterruptWatch& interrupts,
+                                           const std::string& prompt,
                                            const std::function<bool()>& stillWanted) {
     session.Out() << prompt << std::flush;
     std::string line;
-    int signal = 0;
-    IInterruptSource& interrupts = session.Interrupts();
-    switch (WaitForAnswer(
-        line, interrupts.Fd(), [&interrupts] { return interrupts.Take(); }, signal, stillWanted)) {
+    ConsoleSignal signal = ConsoleSignal::None;
+    switch (WaitForAnswer(line, interrupts, signal, stillWanted)) {
     case AnswerWait::Line:
         return IsYes(line) ? Answer::Yes : Answer::No;
     case AnswerWait::Signal:
@@ -288,7 +269,8 @@ CUploadCommand::Answer CUploadCommand::Ask(CDeviceSession& session, const std::s
     return Answer::No;
 }
 
-int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
+int CUploadCommand::Transfer(CDeviceSession& session, CInterruptWatch& interrupts,
+                             const Options& options) {
     CUploadCore& core = session.Core();
     std::ostream& out = session.Out();
     std::ostream& err = session.Err();
@@ -313,8 +295,8 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
                                 "not uploading without confirmation; give --yes to upload "
                                 "anyway");
         } else {
-            const Answer answer =
-                Ask(session, "Upload this firmware anyway? [y/N] ", [] { return true; });
+            const Answer answer = Ask(session, interrupts, "Upload this firmware anyway? [y/N] ",
+                                      [] { return true; });
             if (answer != Answer::Yes) {
                 stopKeepAlive();
                 if (answer == Answer::Interrupted) {
@@ -339,7 +321,7 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
 
     // A hang-up or a termination that came before the upload began ends the program now:
     // nothing has been written to the device's flash yet.
-    if (const int pending = session.Interrupts().Take(); pending != 0) {
+    if (session.Interrupts().Take() != ConsoleSignal::None) {
         return session.Fail(kExitAborted, "interrupted; nothing was uploaded");
     }
     CMessageQueue& queue = session.Queue();
@@ -360,7 +342,7 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
 
     for (;;) {
         CMessageQueue::Message message;
-        int signal = 0;
+        ConsoleSignal signal = ConsoleSignal::None;
         CDeviceSession::WaitResult result = CDeviceSession::WaitResult::Message;
         if (!deferred.empty()) {
             message = deferred.front();
@@ -382,7 +364,7 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
             message = *last;
         }
 
-        if (result == CDeviceSession::WaitResult::Interrupted && signal == SIGHUP) {
+        if (result == CDeviceSession::WaitResult::Interrupted && signal == ConsoleSignal::HangUp) {
             // The terminal has gone; a transfer cut short now would leave the device
             // without working firmware, so it runs to its end. Nobody is left to answer.
             terminalInput_ = false;
@@ -397,10 +379,11 @@ int CUploadCommand::Transfer(CDeviceSession& session, const Options& options) {
                 err << "The upload is being aborted...\n";
                 continue;
             }
-            bool abort = options.yes || !terminalInput_ || signal != SIGINT;
+            bool abort = options.yes || !terminalInput_ || signal != ConsoleSignal::Interrupt;
             if (!abort) {
                 const Answer answer =
-                    Ask(session, std::string(kInterruptQuestion) + "[y/N] ", endedMeanwhile);
+                    Ask(session, interrupts, std::string(kInterruptQuestion) + "[y/N] ",
+                        endedMeanwhile);
                 // A second interrupt while asked counts as an insistent yes.
                 abort = answer == Answer::Yes || answer == Answer::Interrupted;
                 if (answer == Answer::Withdrawn) {

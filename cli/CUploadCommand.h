@@ -8,6 +8,7 @@
 namespace quillon {
 
 class CDeviceSession;
+class CInterruptWatch;
 
 // "upload": what the wizard does from the port page on, without the pages. Detects and
 // identifies the device (as "detect"), keeps its bootloader awake while the decision is
@@ -41,10 +42,10 @@ private:
     struct Options;
     enum class Answer { Yes, No, Interrupted, Withdrawn };
 
-    int Transfer(CDeviceSession& session, const Options& options);
+    int Transfer(CDeviceSession& session, CInterruptWatch& interrupts, const Options& options);
     // Asks on the terminal; reads the answer from standard input. `stillWanted` is
     // consulted while waiting: when it returns false the question is withdrawn.
-    Answer Ask(CDeviceSession& session, const std::string& prompt,
+    Answer Ask(CDeviceSession& session, CInterruptWatch& interrupts, const std::string& prompt,
                const std::function<bool()>& stillWanted);
 
     std::string program_;

@@ -1,16 +1,19 @@
 #include "cli/TerminalAnswer.h"
 
+#include "cli/CInterruptWatch.h"
+#include "platform/TerminalInput.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
+#include <chrono>
 
 namespace quillon {
 
-AnswerWait WaitForAnswer(std::string& line, int signalFd, const std::function<int()>& takeSignal,
-                         int& signal, const std::function<bool()>& stillWanted) {
-    signal = 0;
+AnswerWait WaitForAnswer(std::string& line, CInterruptWatch& watch, ConsoleSignal& signal,
+                         const std::function<bool()>& stillWanted) {
+    using namespace std::chrono_literals;
+    signal = ConsoleSignal::None;
+    TerminalInput input;
     for (;;) {
         if (const auto end = line.find('\n'); end != std::string::npos) {
             line.resize(end); // what was typed after it answers nothing
@@ -19,32 +22,23 @@ AnswerWait WaitForAnswer(std::string& line, int signalFd, const std::function<in
         if (!stillWanted()) {
             return AnswerWait::Withdrawn;
         }
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 100);
-        if (ready < 0 && errno != EINTR) {
+        switch (input.Wait(watch.Signals(), 100ms)) {
+        case TerminalInput::Ready::Failed:
             return AnswerWait::Failed;
-        }
-        if (ready <= 0) {
+        case TerminalInput::Ready::TimedOut:
             continue;
-        }
-        if ((fds[1].revents & POLLIN) != 0) {
-            signal = takeSignal();
-            if (signal != 0) {
+        case TerminalInput::Ready::Signal:
+            signal = watch.Take();
+            if (signal != ConsoleSignal::None) {
                 return AnswerWait::Signal;
             }
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             continue;
+        case TerminalInput::Ready::Input:
+            break;
         }
-        char chunk[256];
-        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (got <= 0) {
+        if (input.ReadInto(line) == TerminalInput::Read::End) {
             return AnswerWait::EndOfInput;
         }
-        line.append(chunk, static_cast<std::size_t>(got));
     }
 }
 

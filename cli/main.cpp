@@ -5,8 +5,8 @@
 #include "cli/CInfoCommand.h"
 #include "cli/CPortsCommand.h"
 #include "cli/CUploadCommand.h"
-#include "cli/StandardStreams.h"
 #include "platform/ProgramText.h"
+#include "platform/StandardStreams.h"
 
 #include <iostream>
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AppendFile.h"
+
 #include <cstddef>
 #include <ctime>
 #include <string>
@@ -27,13 +29,13 @@ public:
     bool Open(const std::string& path);
     void Append(const void* data, std::size_t size);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
 
     // The header for a session started at the given local time.
     static std::string FormatHeader(const std::tm& localTime);
 
 private:
-    int fd_ = -1;
+    AppendFile file_;
 };
 
 } // namespace quillon

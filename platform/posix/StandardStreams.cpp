@@ -1,4 +1,4 @@
-#include "cli/StandardStreams.h"
+#include "platform/StandardStreams.h"
 
 #include <csignal>
 #include <fcntl.h>
