@@ -355,7 +355,7 @@ int CDeviceSession::Identify() {
     });
     bool interrupted = false;
     while (!done.load()) {
-        if (!interrupted && interrupts_.Take() != 0) {
+        if (!interrupted && interrupts_.Take() != ConsoleSignal::None) {
             // Nothing has been written to the device's flash yet: cut the conversation
             // short instead of sitting out every retry.
             interrupted = true;

@@ -42,7 +42,7 @@ public:
     TerminalInput(const TerminalInput&) = delete;
     TerminalInput& operator=(const TerminalInput&) = delete;
 
-    Ready Wait(const ConsoleSignals& signals, std::chrono::milliseconds timeout);
+    Ready Wait(const ConsoleSignals& console, std::chrono::milliseconds timeout);
     // Appends to `text` what has come in; does not wait.
     Read ReadInto(std::string& text);
 

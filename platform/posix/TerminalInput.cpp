@@ -42,9 +42,9 @@ struct TerminalInput::State {};
 TerminalInput::TerminalInput() = default;
 TerminalInput::~TerminalInput() = default;
 
-TerminalInput::Ready TerminalInput::Wait(const ConsoleSignals& signals,
+TerminalInput::Ready TerminalInput::Wait(const ConsoleSignals& console,
                                          std::chrono::milliseconds timeout) {
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {static_cast<int>(signals.Waitable()), POLLIN, 0}};
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {static_cast<int>(console.Waitable()), POLLIN, 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(timeout.count()));
     if (ready < 0 && errno != EINTR) {
         return Ready::Failed;

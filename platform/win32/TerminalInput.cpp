@@ -131,9 +131,9 @@ TerminalInput::~TerminalInput() {
     state_->reader.join();
 }
 
-TerminalInput::Ready TerminalInput::Wait(const ConsoleSignals& signals,
+TerminalInput::Ready TerminalInput::Wait(const ConsoleSignals& console,
                                          std::chrono::milliseconds timeout) {
-    const HANDLE handles[2] = {reinterpret_cast<HANDLE>(signals.Waitable()), state_->readyEvent};
+    const HANDLE handles[2] = {reinterpret_cast<HANDLE>(console.Waitable()), state_->readyEvent};
     switch (::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(timeout.count()))) {
     case WAIT_OBJECT_0:
         return Ready::Signal;

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 
 namespace quillon {
 namespace {
@@ -18,8 +17,14 @@ std::string Utf8Path(const testing::TempDirectory& folder, const std::u8string& 
 
 std::string ReadAll(const std::string& utf8Path) {
     std::ifstream in(std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())),
-                     std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+                     std::ios::binary | std::ios::ate);
+    if (!in) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
 }
 
 TEST(PathPatternTest, MatchesNamesAsTheShellDoes) {
