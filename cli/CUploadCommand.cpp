@@ -221,7 +221,7 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
     if (!options.logPath.empty() && !LogWritable(options.logPath)) {
         err << prefix << ": warning: the log file " << options.logPath
             << " cannot be written; the upload goes on without it\n";
-    } else if (!options.logPath.empty() && AppendFile::IsFifoWithoutReader(options.logPath.string())) {
+    } else if (!options.logPath.empty() && AppendFile::IsFifoWithoutReader(options.logPath)) {
         err << prefix << ": warning: nothing reads the FIFO " << options.logPath
             << " yet; the log is written only if a reader has opened it when the firmware "
                "starts\n";

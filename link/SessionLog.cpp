@@ -16,11 +16,10 @@ bool SessionLog::Open(const std::string& path) {
         return false;
     }
     std::string ignored;
-    const AppendFile::OpenResult opened =
-        path == kStandardOutput
-            ? file_.OpenStandardOutput(ignored)
-            : file_.Open(path, AppendFile::Lock::Exclusive, 0666, ignored,
-                         AppendFile::Kind::AnyWritable);
+    const AppendFile::OpenResult opened = path == kStandardOutput
+                                              ? file_.OpenStandardOutput(ignored)
+                                              : file_.Open(path, AppendFile::Lock::Exclusive, 0666,
+                                                           ignored, AppendFile::Kind::AnyWritable);
     if (opened != AppendFile::OpenResult::Opened) {
         return false;
     }

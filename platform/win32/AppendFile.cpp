@@ -74,8 +74,7 @@ bool AppendFile::Append(const void* data, std::size_t size, std::string& reason)
         atEnd.OffsetHigh = 0xFFFFFFFFu;
         const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (::WriteFile(AsHandle(handle_), p, chunk, &written, stream_ ? nullptr : &atEnd) ==
-            0) {
+        if (::WriteFile(AsHandle(handle_), p, chunk, &written, stream_ ? nullptr : &atEnd) == 0) {
             reason = win32::ErrorText(::GetLastError());
             return false;
         }
