@@ -10,6 +10,7 @@
 #include "cli/CliExitStatus.h"
 #include "cli/TerminalAnswer.h"
 #include "platform/TerminalInput.h"
+#include "platform/Utf8Path.h"
 
 #include <QSysInfo>
 #include <algorithm>
@@ -83,10 +84,13 @@ std::string CPortGroup::LogPathForPort(const std::string& logPath, const std::st
     if (logPath.empty() || !several) {
         return logPath;
     }
-    const std::filesystem::path path = logPath;
-    const std::string name = std::filesystem::path(port).filename().string();
-    return (path.parent_path() / (path.stem().string() + "-" + name + path.extension().string()))
-        .string();
+    const std::filesystem::path path = PathFromUtf8(logPath);
+    const std::filesystem::path name = PathFromUtf8(port).filename();
+    std::filesystem::path file = path.stem();
+    file += "-";
+    file += name;
+    file += path.extension();
+    return Utf8FromPath(path.parent_path() / file);
 }
 
 CPortGroup::Answer CPortGroup::Ask(std::ostream& human, CInterruptWatch& watch,

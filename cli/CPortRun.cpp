@@ -9,12 +9,12 @@
 #include "cli/CliExitStatus.h"
 #include "cli/PortIdentity.h"
 #include "cli/TerminalText.h"
+#include "platform/SerialPortDiscovery.h"
 #include "upload/UploadTexts.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 
 namespace quillon {
@@ -425,7 +425,7 @@ bool CPortRun::WaitForDeviceToLeave(CDeviceSession& session) {
     }
     bool gone = false;
     while (!gone && !StopRequested()) {
-        if (core.LineLost() || !std::filesystem::exists(port_)) {
+        if (core.LineLost() || !DescribeSerialPort(port_)) {
             // The adapter was unplugged: whatever is plugged in next is a new device.
             gone = WaitForPortToReturn();
             continue;
@@ -455,8 +455,7 @@ bool CPortRun::WaitForPortToReturn() {
     std::unique_lock lock(stateMutex_);
     while (!stopRequested_) {
         lock.unlock();
-        std::error_code error;
-        const bool present = std::filesystem::exists(port_, error);
+        const bool present = DescribeSerialPort(port_).has_value();
         lock.lock();
         removed = removed || !present;
         if (present && (removed || Clock::now() >= settled)) {

@@ -1,5 +1,7 @@
 #include "cli/CReceiptFile.h"
 
+#include "platform/Utf8Path.h"
+
 #include <filesystem>
 
 namespace quillon {
@@ -8,9 +10,11 @@ bool CReceiptFile::Open(const std::string& path, std::string& error) {
     path_ = path;
     const std::string shown = "the report file " + path;
     std::error_code folderError;
-    const std::filesystem::path folder = std::filesystem::absolute(path, folderError).parent_path();
+    const std::filesystem::path folder =
+        std::filesystem::absolute(PathFromUtf8(path), folderError).parent_path();
     if (!std::filesystem::is_directory(folder, folderError)) {
-        error = shown + " cannot be written: its folder " + folder.string() + " does not exist";
+        error = shown + " cannot be written: its folder " + Utf8FromPath(folder) +
+                " does not exist";
         return false;
     }
     std::string reason;

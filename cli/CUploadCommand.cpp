@@ -10,6 +10,7 @@
 #include "link/SessionLog.h"
 #include "platform/AppendFile.h"
 #include "platform/TerminalInput.h"
+#include "platform/Utf8Path.h"
 #include "upload/UploadTexts.h"
 
 #include <algorithm>
@@ -79,16 +80,18 @@ private:
 
 // Whether the session log could be written, judged without creating it: a run that ends
 // before the firmware starts must leave no file behind.
-bool LogWritable(const std::filesystem::path& path) {
-    if (path == SessionLog::kStandardOutput) {
+bool LogWritable(const std::string& text) {
+    if (text == SessionLog::kStandardOutput) {
         return AppendFile::MayWriteStandardOutput();
     }
+    const std::filesystem::path path = PathFromUtf8(text);
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
-        return !std::filesystem::is_directory(path, error) && AppendFile::MayWrite(path.string());
+        return !std::filesystem::is_directory(path, error) && AppendFile::MayWrite(text);
     }
     const std::filesystem::path folder = path.parent_path();
-    return std::filesystem::is_directory(folder, error) && AppendFile::MayWrite(folder.string());
+    return std::filesystem::is_directory(folder, error) &&
+           AppendFile::MayWrite(Utf8FromPath(folder));
 }
 
 } // namespace
@@ -187,11 +190,11 @@ int CUploadCommand::Run(const std::vector<std::string>& args, std::ostream& out,
         options.logPath = *log;
     } else if (log && !log->empty()) {
         std::error_code error;
-        const std::filesystem::path full = std::filesystem::absolute(*log, error);
+        const std::filesystem::path full = std::filesystem::absolute(PathFromUtf8(*log), error);
         if (error) {
             return usageError("cannot resolve the log file name '" + *log + "'");
         }
-        options.logPath = full.string();
+        options.logPath = Utf8FromPath(full);
     }
     const CliSettings saved = LoadCliSettings();
     if (!options.device.portGiven && options.device.portGlobs.empty()) {

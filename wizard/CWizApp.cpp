@@ -1,5 +1,6 @@
 #include "wizard/CWizApp.h"
 
+#include "platform/Utf8Path.h"
 #include "wizard/CCheckBoardType.h"
 #include "wizard/CChoosePortPage.h"
 #include "wizard/CConnectPage.h"
@@ -52,9 +53,9 @@ bool CWizApp::InitInstance() {
     if (!commandLineInfo_.LogFilePath().empty()) {
         std::error_code error;
         const std::filesystem::path full =
-            std::filesystem::absolute(commandLineInfo_.LogFilePath(), error);
+            std::filesystem::absolute(PathFromUtf8(commandLineInfo_.LogFilePath()), error);
         if (!error) {
-            master_->SetLogPath(full.string());
+            master_->SetLogPath(Utf8FromPath(full));
         }
     }
 
