@@ -122,10 +122,12 @@ host-tools:
 windows-build: host-tools
 	@scripts/install-deps windows
 	qt=$$(scripts/build-qt-windows | tail -n 1) && \
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake \
-	    -DCMAKE_PREFIX_PATH="$$qt" -DQT_HOST_PATH=/usr \
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE="$$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+	    -DQT_CHAINLOAD_TOOLCHAIN_FILE="$(abspath cmake/windows/mingw-w64-x86_64.cmake)" \
+	    -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DQT_HOST_PATH=/usr \
 	    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
 	    -DQUILLON_HOST_TOOLS="$(abspath $(PKG_BUILD))" -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	    -DQUILLON_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null && \
 	cmake --build $(WIN_BUILD) -j $(JOBS) && \
 	scripts/package-windows $(WIN_BUILD) "$$qt" $(DIST)

@@ -1,5 +1,5 @@
 # What a Windows build needs beyond the common part: Qt for Windows (scripts/build-qt-windows,
-# found through CMAKE_PREFIX_PATH, with Debian's host tools through QT_HOST_PATH), the
+# found through its qt.toolchain.cmake, which chains to mingw-w64-x86_64.cmake, with Debian's host tools through QT_HOST_PATH), the
 # resource compiler, GoogleTest from Debian's source and a native build of this tree for the
 # programs that run during the build.
 option(QUILLON_WINDOWS_CORE_ONLY
@@ -24,6 +24,8 @@ if(QUILLON_BUILD_TESTS)
     foreach(library gtest gtest_main gmock gmock_main)
         # Their code is not ours to keep free of our warnings.
         target_compile_options(${library} PRIVATE -w)
-        add_library(GTest::${library} ALIAS ${library})
+        if(NOT TARGET GTest::${library})
+            add_library(GTest::${library} ALIAS ${library})
+        endif()
     endforeach()
 endif()

@@ -1,20 +1,29 @@
 #include "tests/support/TempDirectory.h"
 
-#include <cstdlib>
+#include <random>
 #include <stdexcept>
+#include <string>
 #include <system_error>
-#include <vector>
 
 namespace quillon::testing {
 
 TempDirectory::TempDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillon-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder");
+    // create_directory fails on a name already taken, so a new name is tried until one is
+    // ours alone, as mkdtemp does; this works on Windows too.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device seed;
+    std::mt19937_64 names(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("quillon-" + std::to_string(names()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, error);
+            path_ = candidate;
+            return;
+        }
     }
-    path_ = buffer.data();
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDirectory::~TempDirectory() {
