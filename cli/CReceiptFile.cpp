@@ -13,8 +13,8 @@ bool CReceiptFile::Open(const std::string& path, std::string& error) {
     const std::filesystem::path folder =
         std::filesystem::absolute(PathFromUtf8(path), folderError).parent_path();
     if (!std::filesystem::is_directory(folder, folderError)) {
-        error = shown + " cannot be written: its folder " + Utf8FromPath(folder) +
-                " does not exist";
+        error =
+            shown + " cannot be written: its folder " + Utf8FromPath(folder) + " does not exist";
         return false;
     }
     std::string reason;

@@ -33,8 +33,9 @@ CliRun RunCli(const QStringList& args) {
         return run;
     }
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
+    // On Windows the program writes text as Windows does, each line ended by CR LF.
+    run.out = process.readAllStandardOutput().replace("\r\n", "\n").toStdString();
+    run.err = process.readAllStandardError().replace("\r\n", "\n").toStdString();
     return run;
 }
 
