@@ -1,6 +1,8 @@
 #include "wizard/CWizAppCommandLineInfo.h"
 
 #include "QuillonVersion.h"
+#include "platform/SettingsFile.h"
+#include "platform/Utf8Path.h"
 
 #include <algorithm>
 #include <cctype>
@@ -61,8 +63,9 @@ std::string CWizAppCommandLineInfo::UsageText() {
            "      --version  show the version and exit\n"
            "\n"
            "Other arguments are ignored; the usual Qt options (for example -platform) are\n"
-           "taken by Qt. The port and the slow mode chosen last are kept in\n"
-           "~/.config/Veldra/Quillon.conf. For scripts and production lines use quillon-cli.\n";
+           "taken by Qt. The port and the slow mode chosen last are kept in\n" +
+           Utf8FromPath(SettingsFilePath()) +
+           ".\nFor scripts and production lines use quillon-cli.\n";
 }
 
 std::string CWizAppCommandLineInfo::VersionText() {
