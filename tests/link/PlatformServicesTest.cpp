@@ -1,6 +1,7 @@
 #include "platform/AppendFile.h"
 #include "platform/PathPattern.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TestText.h"
 
 #include <filesystem>
 #include <fstream>
@@ -13,18 +14,6 @@ namespace {
 std::string Utf8Path(const testing::TempDirectory& folder, const std::u8string& name) {
     const std::u8string path = (folder.Path() / name).u8string();
     return std::string(path.begin(), path.end());
-}
-
-std::string ReadAll(const std::string& utf8Path) {
-    std::ifstream in(std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())),
-                     std::ios::binary | std::ios::ate);
-    if (!in) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    return text;
 }
 
 TEST(PathPatternTest, MatchesNamesAsTheShellDoes) {
@@ -79,7 +68,7 @@ TEST(AppendFileTest, AppendsCutsBackAndKeepsWhatWasThere) {
     ASSERT_EQ(again.Open(path, AppendFile::Lock::None, 0644, reason),
               AppendFile::OpenResult::Opened);
     ASSERT_TRUE(again.Append("two\n", 4, reason)) << reason;
-    EXPECT_EQ(ReadAll(path), "one\ntwo\n");
+    EXPECT_EQ(testing::ReadText(path), "one\ntwo\n");
 }
 
 TEST(AppendFileTest, OpensOnlyARegularFileNotHeldByAnother) {

@@ -4,6 +4,7 @@
 #include "platform/PseudoTerminal.h"
 #include "tests/support/Polling.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/TestText.h"
 #include "tests/support/Unprivileged.h"
 
 #include <atomic>
@@ -22,17 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kHyphens(43, '-');
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    return text;
-}
 
 // Matches one header with any time stamp; returns what follows the first header.
 ::testing::AssertionResult StartsWithHeader(const std::string& text, std::string& rest) {
@@ -103,7 +93,7 @@ TEST_F(SessionLogTest, EveryReceivedByteFollowsTheHeaderUnchanged) {
     Deliver("after the log");
 
     std::string rest;
-    ASSERT_TRUE(StartsWithHeader(ReadFile(path), rest));
+    ASSERT_TRUE(StartsWithHeader(testing::ReadText(path), rest));
     EXPECT_EQ(rest, startup + all);
 }
 
@@ -115,7 +105,7 @@ TEST_F(SessionLogTest, TwoSessionsAppendToOneFile) {
     Deliver("second run");
     link_.OpenLog("");
 
-    const std::string text = ReadFile(path);
+    const std::string text = testing::ReadText(path);
     std::string rest;
     ASSERT_TRUE(StartsWithHeader(text, rest));
     ASSERT_EQ(rest.rfind("first run", 0), 0u);
@@ -141,7 +131,7 @@ TEST_F(SessionLogTest, LogThatCannotBeOpenedIsSkipped) {
                   return !link.IsLogOpen();
               }),
               0);
-    EXPECT_EQ(ReadFile(readOnly), "kept");
+    EXPECT_EQ(testing::ReadText(readOnly), "kept");
     for (const auto& path : paths) {
         SCOPED_TRACE(path.substr(0, 60));
         link_.OpenLog(path); // must not block or throw
@@ -149,7 +139,7 @@ TEST_F(SessionLogTest, LogThatCannotBeOpenedIsSkipped) {
     }
     other.Close();
     std::string rest;
-    ASSERT_TRUE(StartsWithHeader(ReadFile(held), rest));
+    ASSERT_TRUE(StartsWithHeader(testing::ReadText(held), rest));
     EXPECT_EQ(rest, ""); // the failed attempt added nothing
     Deliver("still working");
     std::uint8_t byte = 0;
@@ -226,7 +216,7 @@ TEST_F(SessionLogTest, ReplacingTheLogWhileBytesStreamLosesNoOrder) {
     link_.OpenLog("");
     // Every session in either file is a run of the stream, unchanged.
     for (const auto& path : {a, b}) {
-        std::string text = ReadFile(path);
+        std::string text = testing::ReadText(path);
         std::string rest;
         while (!text.empty()) {
             ASSERT_TRUE(StartsWithHeader(text, rest));

@@ -1,5 +1,7 @@
 #include "tests/support/TestText.h"
 
+#include "platform/Utf8Path.h"
+
 #include <fstream>
 #include <sstream>
 
@@ -47,7 +49,7 @@ bool StartsWithPattern(const std::string& text, const std::string& pattern) {
 }
 
 std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
