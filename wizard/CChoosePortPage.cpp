@@ -74,13 +74,30 @@ QString CChoosePortPage::DescriptionOf(const SerialPortInfo& port) {
 }
 
 void CChoosePortPage::RefreshPortList() {
+    if (GetDlgItemAs<QComboBox>(kIdPortCombo) == nullptr || !discover_) {
+        return;
+    }
+    // A look the worker may still be taking is older than this one.
+    if (scanner_) {
+        scanner_->Discard();
+    }
+    ShowPorts(discover_());
+}
+
+void CChoosePortPage::RequestRescan() {
+    if (scanner_ && discover_) {
+        scanner_->Request(discover_);
+    }
+}
+
+void CChoosePortPage::ShowPorts(const std::vector<SerialPortInfo>& ports) {
     auto* combo = GetDlgItemAs<QComboBox>(kIdPortCombo);
-    if (combo == nullptr || !discover_) {
+    if (combo == nullptr) {
         return;
     }
     ++scanCount_;
     std::vector<std::pair<QString, QString>> entries;
-    for (const SerialPortInfo& port : discover_()) {
+    for (const SerialPortInfo& port : ports) {
         entries.emplace_back(QString::fromStdString(port.devicePath), DescriptionOf(port));
     }
     if (entries == shown_ && refreshCount_ > 0) {
@@ -156,7 +173,9 @@ bool CChoosePortPage::OnInitDialog() {
     }
     shown_.clear();
     refreshCount_ = 0;
-    watch_ = std::make_unique<CDeviceFolderWatch>([this] { RefreshPortList(); });
+    scanner_ = std::make_unique<CPortScanWorker>(
+        [this](const std::vector<SerialPortInfo>& ports) { ShowPorts(ports); });
+    watch_ = std::make_unique<CDeviceFolderWatch>([this] { RequestRescan(); });
     // The saved name stands in the field whether or not it is listed.
     SetDlgItemText(kIdPortCombo, QString::fromStdString(Master().selectedPort));
     RefreshPortList();
@@ -165,6 +184,7 @@ bool CChoosePortPage::OnInitDialog() {
 
 void CChoosePortPage::OnDestroy() {
     watch_.reset();
+    scanner_.reset();
     CNewWizPage::OnDestroy();
 }
 
@@ -203,6 +223,9 @@ void CChoosePortPage::OnPageEnter() {
 bool CChoosePortPage::OnPageLeave() {
     if (watch_) {
         watch_->Stop();
+    }
+    if (scanner_) {
+        scanner_->Discard();
     }
     TakePortName();
     UpdateData(true);

@@ -3,6 +3,7 @@
 #include "platform/SerialPortDiscovery.h"
 #include "wizard/CDeviceFolderWatch.h"
 #include "wizard/CNewWizPage.h"
+#include "wizard/CPortScanWorker.h"
 
 #include <functional>
 #include <memory>
@@ -26,7 +27,8 @@ inline constexpr int kIdNewFirmwareVersion = 1031;
 // and follows adapters plugged in or pulled out while the page is shown; the edit field
 // only ever holds the plain port name.
 //
-// Threads: the UI thread only.
+// Threads: the UI thread, but for the discovery of the rescans, which runs on the scan
+// worker and reports back here.
 class CChoosePortPage : public CNewWizPage {
 public:
     static constexpr int kTemplateId = 137;
@@ -57,7 +59,9 @@ public:
     // this user may not open it.
     static QString DescriptionOf(const SerialPortInfo& port);
     // Rebuilds the list from a fresh discovery when the ports changed, keeping the text
-    // and cursor of the edit field. Runs by itself while the page is shown.
+    // and cursor of the edit field: at once when the page is entered, and by itself while
+    // it is shown, where the discovery runs on a worker (it must then be safe to call from
+    // another thread).
     void RefreshPortList();
     // How often the ports were looked for, and how often the list was rebuilt because
     // they had changed (tests wait for these).
@@ -82,11 +86,14 @@ private:
     QString PortText() const;
     void TakePortName();
     void OnKickIdle();
+    void RequestRescan();
+    void ShowPorts(const std::vector<SerialPortInfo>& ports);
 
     bool slowMode_ = false;
     Discovery discover_;
     std::filesystem::path devFolder_{"/dev"};
     CDeviceFolderWatch::Mode watchMode_ = CDeviceFolderWatch::Mode::kInotify;
+    std::unique_ptr<CPortScanWorker> scanner_; // before the watch that asks it to look
     std::unique_ptr<CDeviceFolderWatch> watch_;
     std::vector<std::pair<QString, QString>> shown_; // name and description per entry
     int scanCount_ = 0;

@@ -12,9 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 namespace quillon::test {
 namespace {
@@ -189,6 +193,97 @@ INSTANTIATE_TEST_SUITE_P(Watch, PortPageRefreshTest,
                          [](const ::testing::TestParamInfo<WatchCase>& param) {
                              return std::string(param.param.label);
                          });
+
+// A discovery whose looks off the UI thread can be held at a gate; each look takes its
+// answer before it waits, as a slow scan of the device folder would.
+class HeldDiscovery {
+public:
+    void SetPorts(std::vector<std::string> names) {
+        const std::lock_guard lock(mutex_);
+        names_ = std::move(names);
+    }
+    void Hold() {
+        const std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void Release() {
+        {
+            const std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        gate_.notify_all();
+    }
+    int LooksOffTheUiThread() const { return offUi_.load(); }
+    bool Waiting() const { return waiting_.load(); }
+
+    CChoosePortPage::Discovery Function() {
+        return [this] {
+            std::unique_lock lock(mutex_);
+            std::vector<SerialPortInfo> ports;
+            for (const std::string& name : names_) {
+                ports.emplace_back().devicePath = name;
+            }
+            if (std::this_thread::get_id() != ui_) {
+                ++offUi_;
+                waiting_ = held_;
+                gate_.wait_for(lock, std::chrono::seconds(20), [this] { return !held_; });
+                waiting_ = false;
+            }
+            return ports;
+        };
+    }
+
+private:
+    const std::thread::id ui_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable gate_;
+    std::vector<std::string> names_;
+    bool held_ = false;
+    std::atomic<int> offUi_{0};
+    std::atomic<bool> waiting_{false};
+};
+
+TEST(PortPageRescanTest, ASlowLookRunsBesideTheWindowAndALateAnswerNeverReplacesANewerList) {
+    HeldDiscovery discovery;
+    discovery.SetPorts({"/dev/ttyUSB0"});
+    TestWizard wizard;
+    wizard.port.SetPortDiscovery(discovery.Function(), "/nonexistent");
+    wizard.port.SetWatchMode(CDeviceFolderWatch::Mode::kRescanTimer);
+    wizard.Open();
+    wizard.GoToPortPage();
+    EXPECT_EQ(Items(wizard.port), QStringList{"/dev/ttyUSB0"});
+
+    // A rescan held up: the window goes on taking keys, and the list follows once the
+    // look ends.
+    discovery.Hold();
+    discovery.SetPorts({"/dev/ttyUSB1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return discovery.Waiting(); }, 10000))
+        << "no rescan off the UI thread: " << discovery.LooksOffTheUiThread();
+    wizard.TypePort("COM7");
+    EXPECT_EQ(wizard.port.GetDlgItemText(kIdPortCombo), "COM7");
+    EXPECT_EQ(Items(wizard.port), QStringList{"/dev/ttyUSB0"});
+    discovery.Release();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Items(wizard.port).size() == 1 && Items(wizard.port)[0] == "/dev/ttyUSB1"; },
+        10000));
+
+    // A look taken before the page was left and entered again answers after the fresh
+    // list of the entry: it is dropped, not shown over it.
+    discovery.Hold();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return discovery.Waiting(); }, 10000));
+    Click(wizard.master, kIdWizBack);
+    discovery.SetPorts({"/dev/ttyACM0"});
+    Click(wizard.master, kIdWizNext);
+    EXPECT_EQ(Items(wizard.port), QStringList{"/dev/ttyACM0"});
+    const int rebuilds = wizard.port.RefreshCount();
+    const int scans = wizard.port.ScanCount();
+    discovery.Release();
+    // Results arrive in order: once a later look has been shown, the late one has been
+    // dealt with too.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.port.ScanCount() > scans; }, 10000));
+    EXPECT_EQ(wizard.port.RefreshCount(), rebuilds);
+    EXPECT_EQ(Items(wizard.port), QStringList{"/dev/ttyACM0"});
+}
 
 TEST(PortDiscoveryTest, OffersUsbAcmAndBuiltInPortsWithAKnownUart) {
     QTemporaryDir root;
