@@ -10,6 +10,7 @@
 #include "tools/soak/ProcessFigures.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -31,6 +32,11 @@ struct Options {
     std::uint32_t startupTimeoutMs = 500;
     bool verbose = false;
 };
+
+// How long a thread or descriptor more than before a run may take to go before it counts
+// as left behind.
+constexpr int kLeakSettleLooks = 50;
+constexpr std::chrono::milliseconds kLeakSettleStep{20};
 
 constexpr const char* kUsage =
     "Usage: quillon-soak [--runs N] [--seed S] [--from F] [--image-records K]\n"
@@ -159,7 +165,16 @@ int main(int argc, char** argv) {
         const SoakRunPlan plan = runner.Plan(run, random);
         const ProcessFigures before = ProcessFigures::Now();
         const SoakRunResult result = runner.Run(plan);
-        const ProcessFigures after = ProcessFigures::Now();
+        ProcessFigures after = ProcessFigures::Now();
+        // The kernel wakes a thread's joiner before it takes the thread off the process's
+        // list, so on a busy machine a thread joined a moment ago can still be counted: a
+        // leak is what is still there once that has had time to settle.
+        for (int look = 0; look < kLeakSettleLooks && (after.threads > before.threads ||
+                                                       after.descriptors > before.descriptors);
+             ++look) {
+            std::this_thread::sleep_for(kLeakSettleStep);
+            after = ProcessFigures::Now();
+        }
 
         if (run == firstRun) {
             first = after;
