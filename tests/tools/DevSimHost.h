@@ -6,6 +6,7 @@
 #include "platform/LineSpeed.h"
 #include "tools/devsim/CDeviceSimulator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
@@ -249,10 +250,14 @@ public:
 
     // Activation as the host does it: a block, a short wait, exactly ":" and 0 expected.
     bool Activate(const CDeviceSimulator& device, int attempts = 50) {
+        const DevSimState before = device.Snapshot();
+        const std::size_t received = m_received;
         for (int i = 0; i < attempts; ++i) {
             Send(device, Utility(kActivationRecord + i % 10));
             const Bytes reply = Read(2, 100ms);
             if (reply == Bytes{0x3A, 0x00}) {
+                TakeLateActivationAnswers(device, before, received,
+                                          static_cast<std::size_t>(i) + 1);
                 return true;
             }
         }
@@ -263,6 +268,38 @@ public:
     int Fd() const { return m_fd; }
 
 private:
+    // On a loaded machine an answer can come after the host has given up on it and sent the
+    // next block, which is then answered as well. Such a late answer must not be read as
+    // the reply to the record after activation: wait until the device has dealt with every
+    // block sent and read everything it put on the line for them.
+    void TakeLateActivationAnswers(const CDeviceSimulator& device, const DevSimState& before,
+                                   std::size_t received, std::size_t sent) {
+        const auto countFrom = [](const auto& list, std::size_t from, auto predicate) {
+            return static_cast<std::size_t>(std::count_if(
+                list.begin() + static_cast<std::ptrdiff_t>(from), list.end(), predicate));
+        };
+        device.WaitFor(
+            [&](const DevSimState& state) {
+                if (state.records.size() < before.records.size() + sent) {
+                    return false;
+                }
+                const std::size_t ignored = countFrom(state.records, before.records.size(),
+                                                      [](const auto& r) { return r.ignored; });
+                const std::size_t dropped =
+                    countFrom(state.faultEvents, before.faultEvents.size(), [](const auto& f) {
+                        return f.kind == DevSimFaultEvent::Kind::Dropped;
+                    });
+                const std::size_t answers = state.answersSent - before.answersSent;
+                return ignored + answers >= sent &&
+                       state.bytesSent - before.bytesSent >= 2 * (answers - dropped);
+            },
+            5000ms);
+        const std::size_t due = device.Snapshot().bytesSent - before.bytesSent;
+        if (const std::size_t got = m_received - received; due > got) {
+            Read(due - got, 1000ms);
+        }
+    }
+
     int m_fd = -1;
     bool m_hungUp = false;
     std::size_t m_received = 0;
