@@ -88,6 +88,22 @@ int main(int argc, char** argv) {
     }
     Check(echo == hello, "the echo reads back intact ('" + echo + "')");
 
+    // A purge drops what came and was not read, the byte the event wait holds included.
+    device.Write(hello.data(), hello.size(), put);
+    error = device.WaitEvent(EV_RXCHAR | EV_ERR, 5000, events, device.WakeSequence());
+    std::uint32_t waiting = 0;
+    for (int i = 0; i < 100 && error == 0 && waiting < hello.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        error = device.BytesWaiting(waiting);
+    }
+    const std::uint32_t before = waiting;
+    std::size_t left = 0;
+    char rest[64];
+    Check(before == hello.size() && device.Purge(true, false) == 0 &&
+              device.BytesWaiting(waiting) == 0 && waiting == 0 &&
+              device.Read(rest, sizeof rest, left) == 0 && left == 0,
+          "a purge drops the " + std::to_string(before) + " bytes waiting");
+
     // Nothing more comes: a finite wait ends on its time, not before.
     start = std::chrono::steady_clock::now();
     error = device.WaitEvent(EV_RXCHAR | EV_ERR, 400, events, device.WakeSequence());
