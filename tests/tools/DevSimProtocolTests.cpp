@@ -345,13 +345,7 @@ TEST_F(DevSimTest, AnswersSentWhileTheHostIsAtAnotherRateAreGarbage) {
     DevSimScenario scenario;
     scenario.replyLatency = 300ms;
     StartDevice(scenario);
-    bool answered = false;
-    for (int i = 0; i < 20 && !answered; ++i) {
-        m_host.Send(*m_device, Utility(kActivationRecord));
-        answered = m_host.Read(2, 500ms) == Bytes{0x3A, 0x00};
-    }
-    ASSERT_TRUE(answered);
-    m_host.ReadUntilQuiet(400ms);
+    Activate();
 
     // The request goes out at the right rate; the host changes its rate before the answer.
     const std::size_t before = m_device->Snapshot().records.size();
